@@ -1,0 +1,35 @@
+#ifndef USERS_FRONTEND_COMMAND_LINE_H_
+#define USERS_FRONTEND_COMMAND_LINE_H_
+
+#include <string>
+#include <string_view>
+
+enum class Operation { kNone, kAdd, kRemove, kCheck };
+
+// How the run goes on after the arguments were read.
+enum class ParseOutcome {
+  kRun,          // an operation was accepted
+  kHelp,         // -h or -?: the usage text, exit 0
+  kNoArguments,  // nothing but the program's path: the usage text, exit 1
+  kUsageError,   // "Invalid Usage:", the usage text, exit 1
+};
+
+struct CommandLine {
+  ParseOutcome outcome = ParseOutcome::kUsageError;
+  Operation operation = Operation::kNone;
+  bool replace = false;
+  std::string userName;
+  std::string password;
+};
+
+// Reads and validates the arguments: the operation word only as the first
+// argument, then -r, -u NAME, -p PASSWORD in any order. Names and passwords
+// are at most 16 bytes and hold no '?' or '%'; a name also no ':' or line
+// feed, which the password file cannot carry. Never touches a file.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// The password file's path: the program's path with its last ".exe" and all
+// behind it cut off, and ".dat" appended.
+std::string PasswordFilePath(std::string_view programPath);
+
+#endif  // USERS_FRONTEND_COMMAND_LINE_H_

@@ -1,0 +1,117 @@
+// Reading and writing the password file: one record a line, the fields
+// user name, salt and digest separated by ':'.
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "store/user_list.h"
+
+namespace {
+
+// Large enough that a big file takes few system calls, small enough that
+// the buffer is nothing beside the records.
+constexpr std::size_t kBlockSize = 1 << 20;
+
+// Arena bytes per file byte: a record in memory (list node, three strings
+// and the digest's own storage) is about 3.5 times its line.
+constexpr std::size_t kArenaBytesPerFileByte = 4;
+
+}  // namespace
+
+bool UserList::Load(const std::string& filePath) {
+  path = filePath;
+  platform::InputFile file;
+  if (!file.Open(path)) return false;
+  return ReadRecords([&file](char* buffer, std::size_t capacity) {
+    return file.Read(buffer, capacity);
+  }, file.SizeHint());
+}
+
+bool UserList::Save(const std::string& filePath) {
+  platform::FileReplacement replacement;
+  if (!replacement.Begin(filePath)) return false;
+  if (!WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); })) {
+    return false;
+  }
+  return replacement.Commit();
+}
+
+bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
+  records.clear();
+  arena_.Reset(sizeHint * kArenaBytesPerFileByte);
+
+  std::vector<std::string_view> fields;
+  std::string buffer(kBlockSize, '\0');
+  std::size_t begin = 0;  // first byte of the line not yet taken
+  std::size_t end = 0;    // end of the bytes read
+  for (;;) {
+    // Keep the unfinished line and make room behind it; a line longer than
+    // the buffer doubles it.
+    if (begin > 0) {
+      std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+      end -= begin;
+      begin = 0;
+    }
+    if (end == buffer.size()) buffer.resize(buffer.size() * 2);
+
+    std::ptrdiff_t count = read(buffer.data() + end, buffer.size() - end);
+    // A read error must not pass for the end of the file: the next save
+    // would write back only the records read so far.
+    if (count < 0) return false;
+    end += static_cast<std::size_t>(count);
+
+    const char* data = buffer.data();
+    while (const void* found = std::memchr(data + begin, '\n', end - begin)) {
+      std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+      if (!AddLine(std::string_view(data + begin, lineEnd - begin), fields)) return false;
+      begin = lineEnd + 1;
+    }
+    if (count == 0) {
+      // The bytes behind the last line feed are a last line.
+      return begin == end || AddLine(std::string_view(data + begin, end - begin), fields);
+    }
+  }
+}
+
+bool UserList::AddLine(std::string_view line, std::vector<std::string_view>& fields) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  SplitFields(line, fields);
+  if (fields.empty()) return true;
+  if (fields.size() != 3) return false;
+  records.emplace_back(fields[0], fields[1], fields[2]);
+  return true;
+}
+
+void UserList::SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
+  fields.clear();
+  std::size_t start = line.find_first_not_of(':');
+  while (start != std::string_view::npos) {
+    std::size_t stop = line.find(':', start);
+    if (stop == std::string_view::npos) {
+      fields.push_back(line.substr(start));
+      return;
+    }
+    fields.push_back(line.substr(start, stop - start));
+    start = line.find_first_not_of(':', stop);
+  }
+}
+
+bool UserList::WriteRecords(const WriteFunction& write) const {
+  // The save is atomic, so lines are gathered into large writes instead of
+  // being flushed one by one.
+  std::string buffer;
+  buffer.reserve(kBlockSize + 4096);
+  for (const UserRecord& record : records) {
+    buffer.append(record.userName)
+        .append(1, ':')
+        .append(record.salt)
+        .append(1, ':')
+        .append(record.digest)
+        .append(platform::kFileLineEnd);
+    if (buffer.size() >= kBlockSize) {
+      if (!write(buffer)) return false;
+      buffer.clear();
+    }
+  }
+  return buffer.empty() || write(buffer);
+}

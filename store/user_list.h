@@ -1,0 +1,84 @@
+#ifndef USERS_STORE_USER_LIST_H_
+#define USERS_STORE_USER_LIST_H_
+
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/record_arena.h"
+#include "store/user_record.h"
+
+// The password file held in memory: its records in file order and the path
+// it was loaded from. Records are found by the first exactly equal name.
+class UserList {
+ public:
+  using Records = std::pmr::list<UserRecord>;
+  // Reads up to `capacity` bytes into `buffer`: the count, 0 at the end,
+  // -1 on a read error.
+  using ReadFunction = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
+  // Takes the next bytes of the output; false on a write error.
+  using WriteFunction = std::function<bool(std::string_view bytes)>;
+
+  UserList() = default;
+  UserList(const UserList&) = delete;
+  UserList& operator=(const UserList&) = delete;
+
+  // Returns the first record whose user name equals `userName` byte for
+  // byte, or records.end().
+  Records::iterator Find(std::string_view userName);
+
+  // --- The password file (password_file.cc) ---
+
+  // Stores `filePath` in `path` first, whatever follows. On success returns
+  // true and `records` holds the file's records in order. Returns false when
+  // the file cannot be opened (records unchanged), cannot be read, or holds
+  // a line of 1, 2 or more than 3 fields (records read before it are kept).
+  bool Load(const std::string& filePath);
+
+  // Replaces the file at `filePath` with one line per record, atomically.
+  // Returns false, with the old file untouched, when it cannot be written.
+  bool Save(const std::string& filePath);
+
+  // Empties `records` and appends one record per line of 3 fields; lines of
+  // no field are skipped. Returns true at the end of input, false at an
+  // invalid line or a read error. `sizeHint` is the input's expected size.
+  bool ReadRecords(const ReadFunction& read, std::size_t sizeHint = 0);
+
+  // Writes every record as "name:salt:digest" and a line end, in order.
+  // Returns false when a write fails.
+  bool WriteRecords(const WriteFunction& write) const;
+
+  // Puts the maximal runs of bytes other than ':' of `line` into `fields`,
+  // in order. The views point into `line`.
+  static void SplitFields(std::string_view line, std::vector<std::string_view>& fields);
+
+  // --- The user operations (user_operations.cc) ---
+  // Each empties `message`, leaves exactly one outcome text in it and
+  // returns whether the operation succeeded. Add and remove save the list
+  // to `path` after a change; a failed save replaces the message with
+  // " Access Denied : Unable to update password file." and returns false.
+
+  bool AddUser(const std::string& userName, const std::string& password, bool replace,
+               std::string& message);
+  bool RemoveUser(const std::string& userName, std::string& message);
+  bool CheckUser(const std::string& userName, const std::string& password, std::string& message);
+
+  // The password digest of user name + salt + password; reads no member.
+  static std::string ComputeDigest(std::string_view userName, std::string_view salt,
+                                   std::string_view password);
+
+ private:
+  bool AddLine(std::string_view line, std::vector<std::string_view>& fields);
+
+  // Declared before `records`, which allocates from it.
+  RecordArena arena_;
+
+ public:
+  std::string path;
+  Records records{&arena_};
+};
+
+#endif  // USERS_STORE_USER_LIST_H_
