@@ -1,1 +1,221 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "store/user_list.h"
+#include "tests/child_process.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+// Feeds `bytes` to the reader `chunk` bytes at a time; chunk 0 means all at
+// once. An `errorAt` position makes the read fail there.
+bool ReadBytes(UserList& list, const std::string& bytes, std::size_t chunk = 0,
+               std::size_t errorAt = std::string::npos) {
+  std::size_t position = 0;
+  return list.ReadRecords([&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
+    if (position >= errorAt) return -1;
+    std::size_t n = std::min({capacity, bytes.size() - position,
+                              chunk == 0 ? bytes.size() : chunk, errorAt - position});
+    std::memcpy(buffer, bytes.data() + position, n);
+    position += n;
+    return static_cast<std::ptrdiff_t>(n);
+  });
+}
+
+// The records as "name|salt|digest" lines, so that a test shows them whole.
+std::string Show(const UserList& list) {
+  std::string shown;
+  for (const UserRecord& r : list.records) {
+    shown += std::string(r.userName) + "|" + std::string(r.salt) + "|" + std::string(r.digest) + "\n";
+  }
+  return shown;
+}
+
+struct ReaderCase {
+  const char* name;
+  std::string bytes;
+  bool loads;
+  std::string records;  // after the load, whether it succeeded or not
+};
+
+const ReaderCase kReaderCases[] = {
+    {"empty file", "", true, ""},
+    {"empty lines only", "\n\n\r\n\n", true, ""},
+    {"one record", "a:s:d\n", true, "a|s|d\n"},
+    {"last line without line feed", "a:s:d\nb:t:e", true, "a|s|d\nb|t|e\n"},
+    {"CR LF ends", "a:s:d\r\nb:t:e\r\n", true, "a|s|d\nb|t|e\n"},
+    {"only one CR is dropped", "a:s:d\r\r\n", true, "a|s|d\r\n"},
+    {"lone CR ends make one line, one record", "a:s:d\r", true, "a|s|d\n"},
+    {"lone CR ends make one line, too many fields", "a:s:d\rb:t:e\r", false, ""},
+    {"separators only are skipped", "a:s:d\n:::\n::\nb:t:e\n", true, "a|s|d\nb|t|e\n"},
+    {"runs of separators yield no empty field", "::a:::s:d:\n", true, "a|s|d\n"},
+    {"blanks belong to fields", " a : s :d\t\n", true, " a | s |d\t\n"},
+    {"a single blank is one field", "a:s:d\n \n", false, "a|s|d\n"},
+    {"two fields", "a:s:d\nb:t:e\nc:f\nd:g:h\n", false, "a|s|d\nb|t|e\n"},
+    {"four fields", "a:s:d:x\n", false, ""},
+    {"one field", "abc\n", false, ""},
+    {"duplicates kept in order", "a:1:x\nb:2:y\na:3:z\n", true, "a|1|x\nb|2|y\na|3|z\n"},
+    {"foreign forms load as they stand", "a-name-of-more-than-16?:salt:!!\n", true,
+     "a-name-of-more-than-16?|salt|!!\n"},
+    {"zero and high bytes are field bytes", std::string("\xff\x00:s:d\n", 7), true,
+     std::string("\xff\x00|s|d\n", 7)},
+};
+
+TEST(PasswordFileTest, ReaderRules) {
+  for (const ReaderCase& c : kReaderCases) {
+    UserList list;
+    EXPECT_EQ(ReadBytes(list, c.bytes), c.loads) << c.name;
+    EXPECT_EQ(Show(list), c.records) << c.name;
+  }
+}
+
+TEST(PasswordFileTest, ReadingInAnyChunkSizeGivesTheSameRecords) {
+  for (const ReaderCase& c : kReaderCases) {
+    UserList whole;
+    bool loads = ReadBytes(whole, c.bytes);
+    for (std::size_t chunk = 1; chunk <= 7; ++chunk) {
+      UserList list;
+      EXPECT_EQ(ReadBytes(list, c.bytes, chunk), loads) << c.name << ", chunk " << chunk;
+      EXPECT_EQ(Show(list), Show(whole)) << c.name << ", chunk " << chunk;
+    }
+  }
+}
+
+TEST(PasswordFileTest, LongLinesGrowTheBuffer) {
+  std::string name(3 << 20, 'n');
+  UserList list;
+  ASSERT_TRUE(ReadBytes(list, "a:s:d\n" + name + ":salt:digest\nb:t:e"));
+  ASSERT_EQ(list.records.size(), 3u);
+  EXPECT_EQ(list.records.begin()->userName, "a");
+  EXPECT_EQ(std::next(list.records.begin())->userName.size(), name.size());
+  EXPECT_EQ(list.records.back().userName, "b");
+}
+
+// A valid file cut at every length never crashes the reader, and a cut that
+// falls on a line end loads the records before it.
+TEST(PasswordFileTest, TruncatedFilesLoadOrFailCleanly) {
+  const std::string file = "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\r\nbob:AAAAAA==:x\n\n:c:d:e\n";
+  for (std::size_t length = 0; length <= file.size(); ++length) {
+    UserList list;
+    ReadBytes(list, file.substr(0, length));
+    EXPECT_LE(list.records.size(), 3u) << length;
+  }
+}
+
+TEST(PasswordFileTest, ReadErrorFailsTheLoad) {
+  std::string bytes;
+  for (int i = 0; i < 1000; ++i) bytes += "user" + std::to_string(i) + ":salt:digest\n";
+  UserList list;
+  EXPECT_FALSE(ReadBytes(list, bytes, 64, bytes.size() / 2));
+}
+
+TEST(PasswordFileTest, LoadReplacesRecordsAndKeepsThePath) {
+  TempDir dir;
+  UserList list;
+  list.records.emplace_back("old", "s", "d");
+
+  EXPECT_FALSE(list.Load(dir.File("missing.dat")));
+  EXPECT_EQ(list.path, dir.File("missing.dat"));
+  EXPECT_EQ(Show(list), "old|s|d\n");
+
+  EXPECT_FALSE(list.Load(dir.path())) << "a directory cannot be read";
+  EXPECT_EQ(list.path, dir.path());
+
+  WriteFile(dir.File("users.dat"), "a:s:d\n");
+  EXPECT_TRUE(list.Load(dir.File("users.dat")));
+  EXPECT_EQ(Show(list), "a|s|d\n");
+}
+
+TEST(PasswordFileTest, SaveThenLoadRoundTrips) {
+  TempDir dir;
+  std::string path = dir.File("users.dat");
+  WriteFile(path, std::string(10000, 'x'));
+  UserList list;
+  list.records.emplace_back("alice", "4hsAAA==", "9O5WqgNDt1hxrwP0OBQOIA==");
+  list.records.emplace_back(" b b ", "s", std::string(3000, 'd'));
+  list.records.emplace_back("alice", "AAAAAA==", "x\r");  // never made, yet written back
+  ASSERT_TRUE(list.Save(path));
+  EXPECT_EQ(ReadFile(path), "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\n b b :s:" +
+                                std::string(3000, 'd') + "\nalice:AAAAAA==:x\r\n");
+  UserList loaded;
+  ASSERT_TRUE(loaded.Load(path));
+  EXPECT_EQ(std::next(loaded.records.begin(), 1)->digest.size(), 3000u);
+  EXPECT_EQ(loaded.records.size(), 3u);
+
+  UserList empty;
+  ASSERT_TRUE(empty.Save(path));
+  EXPECT_EQ(ReadFile(path), "");
+  EXPECT_EQ(std::filesystem::directory_iterator(dir.path())->path().filename(), "users.dat")
+      << "no temporary file stays behind";
+}
+
+TEST(PasswordFileTest, SaveKeepsPermissionBitsAndSymbolicLinks) {
+  TempDir dir;
+  std::string target = dir.File("real.dat");
+  std::string link = dir.File("users.dat");
+  WriteFile(target, "old:s:d\n");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  ASSERT_EQ(::symlink("real.dat", link.c_str()), 0);
+
+  UserList list;
+  list.records.emplace_back("new", "s", "d");
+  ASSERT_TRUE(list.Save(link));
+
+  struct stat info;
+  ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(::stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadFile(target), "new:s:d\n");
+}
+
+TEST(PasswordFileTest, SaveToAMissingDirectoryFailsAndMakesNothing) {
+  TempDir dir;
+  UserList list;
+  EXPECT_FALSE(list.Save(dir.File("no/users.dat")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("no")));
+}
+
+// Saves that cannot finish leave the old bytes and no temporary file.
+TEST(PasswordFileTest, FailedSaveLeavesTheOldFileWhole) {
+  TempDir dir;
+  std::string path = dir.File("users.dat");
+  const std::string old = "keep:me:safe\n";
+  WriteFile(path, old);
+
+  ChildSetup diskFull, nobody;
+  diskFull.fileSizeLimit = 4096;
+  nobody.asNobody = true;
+  struct Case {
+    const char* name;
+    ChildSetup setup;
+    mode_t mode;
+  } cases[] = {
+      {"disk full", diskFull, 0644},
+      {"read-only file", nobody, 0444},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    ChildResult result = RunInChild(
+        [&] {
+          UserList list;
+          for (int i = 0; i < 10000; ++i) list.records.emplace_back("user", "salt", "digest");
+          return list.Save(path) ? 0 : 1;
+        },
+        c.setup);
+    EXPECT_EQ(result.exitStatus, 1) << c.name;
+    EXPECT_EQ(ReadFile(path), old) << c.name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1)
+        << c.name << ": no temporary file stays behind";
+  }
+}
+
+}  // namespace

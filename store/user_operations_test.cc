@@ -1,1 +1,100 @@
 #include <gtest/gtest.h>
+
+#include "digest/password_digest.h"
+#include "store/user_list.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+// A list loaded from a file of `lines` in a fresh directory.
+class UserOperationsTest : public ::testing::Test {
+ protected:
+  void Load(const std::string& lines) {
+    WriteFile(dir_.File("users.dat"), lines);
+    ASSERT_TRUE(list_.Load(dir_.File("users.dat")));
+  }
+  std::string File() { return ReadFile(dir_.File("users.dat")); }
+  static std::string Line(const std::string& name, const std::string& salt,
+                          const std::string& password) {
+    return name + ":" + salt + ":" + ComputeDigest(name, salt, password) + "\n";
+  }
+
+  TempDir dir_;
+  UserList list_;
+  std::string message_ = "left over";
+};
+
+TEST_F(UserOperationsTest, AddAppendsANewUserWithAFreshSalt) {
+  Load("bob:AAAAAA==:x\n");
+  EXPECT_TRUE(list_.AddUser("Bob", "pw", false, message_));
+  EXPECT_EQ(message_, " New user entry added.");
+  const UserRecord& added = list_.records.back();
+  EXPECT_EQ(added.salt.size(), 8u);
+  EXPECT_EQ(File(), "bob:AAAAAA==:x\n" + Line("Bob", std::string(added.salt), "pw"));
+}
+
+TEST_F(UserOperationsTest, ReplaceKeepsSaltAndPlaceAndTouchesTheFirstOnly) {
+  const std::string tail = "c:s:d\nalice:AAAAAA==:dup\n";
+  Load("alice:4hsAAA==:old\n" + tail);
+  EXPECT_TRUE(list_.AddUser("alice", "new", true, message_));
+  EXPECT_EQ(message_, " Existing user entry updated.");
+  EXPECT_EQ(File(), "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\n" + tail);
+}
+
+TEST_F(UserOperationsTest, ReplaceOfAMissingUserAddsIt) {
+  Load("");
+  EXPECT_TRUE(list_.AddUser("a", "pw", true, message_));
+  EXPECT_EQ(message_, " New user entry added.");
+  EXPECT_EQ(list_.records.size(), 1u);
+}
+
+TEST_F(UserOperationsTest, AddOfAnExistingUserChangesNothing) {
+  Load("a:s:d\n");
+  EXPECT_FALSE(list_.AddUser("a", "pw", false, message_));
+  EXPECT_EQ(message_, " User entry already exists.");
+  EXPECT_EQ(File(), "a:s:d\n");
+}
+
+TEST_F(UserOperationsTest, RemoveTakesOutTheFirstOfTwo) {
+  Load("a:1:x\nb:2:y\na:3:z\n");
+  EXPECT_TRUE(list_.RemoveUser("a", message_));
+  EXPECT_EQ(message_, " User entry removed.");
+  EXPECT_EQ(File(), "b:2:y\na:3:z\n");
+  EXPECT_TRUE(list_.RemoveUser("a", message_));
+  EXPECT_EQ(File(), "b:2:y\n");
+  EXPECT_FALSE(list_.RemoveUser("a", message_));
+  EXPECT_EQ(message_, " User entry not found.");
+}
+
+TEST_F(UserOperationsTest, CheckComparesWithTheFirstRecord) {
+  Load(Line("a", "AAAAAA==", "one") + Line("a", "AAAAAA==", "two"));
+  struct Case {
+    const char* name;
+    const char* password;
+    bool matches;
+    const char* message;
+  } cases[] = {
+      {"a", "one", true, " Username and password match."},
+      {"a", "two", false, " Username and password do not match."},
+      {"a", "one ", false, " Username and password do not match."},
+      {"A", "one", false, " User entry not found."},
+  };
+  const std::string before = File();
+  for (const Case& c : cases) {
+    EXPECT_EQ(list_.CheckUser(c.name, c.password, message_), c.matches) << c.password;
+    EXPECT_EQ(message_, c.message) << c.password;
+  }
+  EXPECT_EQ(File(), before);
+}
+
+TEST_F(UserOperationsTest, FailedSaveReplacesTheMessage) {
+  Load("a:s:d\n");
+  list_.path = dir_.File("gone/users.dat");
+  EXPECT_FALSE(list_.AddUser("b", "pw", false, message_));
+  EXPECT_EQ(message_, " Access Denied : Unable to update password file.");
+  EXPECT_FALSE(list_.RemoveUser("a", message_));
+  EXPECT_EQ(message_, " Access Denied : Unable to update password file.");
+  EXPECT_EQ(File(), "a:s:d\n");
+}
+
+}  // namespace

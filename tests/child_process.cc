@@ -1,0 +1,100 @@
+#include "tests/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+std::string Drain(int fd) {
+  std::string bytes;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return bytes;
+}
+
+void SetUpChild(const ChildSetup& setup, int out[2], int err[2]) {
+  ::dup2(err[1], 2);
+  switch (setup.stdoutMode) {
+    case ChildSetup::Stdout::kCapture:
+      ::dup2(out[1], 1);
+      break;
+    case ChildSetup::Stdout::kClosed:
+      ::close(1);
+      break;
+    case ChildSetup::Stdout::kBrokenPipe: {
+      int pipe[2];
+      if (::pipe(pipe) != 0) std::_Exit(125);
+      ::close(pipe[0]);
+      ::dup2(pipe[1], 1);
+      ::close(pipe[1]);
+      // A shell would leave SIGPIPE at its default; so do we.
+      ::signal(SIGPIPE, SIG_DFL);
+      break;
+    }
+  }
+  ::close(out[0]);
+  ::close(out[1]);
+  ::close(err[0]);
+  ::close(err[1]);
+  if (!setup.workingDirectory.empty() && ::chdir(setup.workingDirectory.c_str()) != 0) {
+    std::_Exit(125);
+  }
+  if (setup.fileSizeLimit >= 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(125);
+  }
+  if (setup.asNobody && ::geteuid() == 0) {
+    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) std::_Exit(125);
+  }
+}
+
+}  // namespace
+
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
+ChildResult RunInChild(const std::function<int()>& body, const ChildSetup& setup) {
+  int out[2], err[2];
+  ChildResult result;
+  if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    SetUpChild(setup, out, err);
+    std::_Exit(body());
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  result.output = Drain(out[0]);
+  result.errors = Drain(err[0]);
+  ::close(out[0]);
+  ::close(err[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
+                       const ChildSetup& setup) {
+  return RunInChild(
+      [&] {
+        std::vector<char*> args;
+        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execv(program.c_str(), args.data());
+        return 127;
+      },
+      setup);
+}

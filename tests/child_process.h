@@ -1,0 +1,35 @@
+#ifndef USERS_TESTS_CHILD_PROCESS_H_
+#define USERS_TESTS_CHILD_PROCESS_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// How a child process is set up before it runs.
+struct ChildSetup {
+  std::string workingDirectory;    // empty: the test's own
+  long fileSizeLimit = -1;         // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1: none
+  bool asNobody = false;           // drop root to uid/gid 65534 (no-op when not root)
+  enum class Stdout { kCapture, kClosed, kBrokenPipe } stdoutMode = Stdout::kCapture;
+};
+
+struct ChildResult {
+  int exitStatus = -1;  // -1 when the child did not exit normally
+  int signal = 0;       // the signal that ended it, if any
+  std::string output;   // standard output (kCapture)
+  std::string errors;   // standard error, which must stay empty
+};
+
+// Runs `body` in a forked child set up as asked; its return value is the
+// exit status.
+ChildResult RunInChild(const std::function<int()>& body, const ChildSetup& setup = {});
+
+// Runs `program` with exactly `argv` (argv[0] included, which may differ
+// from `program`).
+ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
+                       const ChildSetup& setup = {});
+
+// True when the tests run as root, which ignores file permission bits.
+bool RunningAsRoot();
+
+#endif  // USERS_TESTS_CHILD_PROCESS_H_
