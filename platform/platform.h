@@ -19,6 +19,10 @@ extern const std::string_view kFileLineEnd;
 // device so that no file opened later takes their place.
 void PrepareProcess();
 
+// Asks the system to back [address, address + size) with large pages, which
+// makes touching a big block far cheaper. A hint only; it may do nothing.
+void AdviseLargePages(void* address, std::size_t size);
+
 // A file opened for reading only, shared with other processes.
 class InputFile {
  public:

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +98,15 @@ void PrepareProcess() {
       }
     }
   }
+}
+
+void AdviseLargePages(void* address, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  ::madvise(address, size, MADV_HUGEPAGE);
+#else
+  (void)address;
+  (void)size;
+#endif
 }
 
 InputFile::~InputFile() {
