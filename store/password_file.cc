@@ -11,6 +11,8 @@ namespace {
 // Large enough that a big file takes few system calls, small enough that
 // the buffer is nothing beside the records.
 constexpr std::size_t kBlockSize = 1 << 20;
+// The first block for an input of unknown or small size.
+constexpr std::size_t kSmallBlockSize = 4 << 10;
 
 // Arena bytes per file byte: a record in memory (list node, three strings
 // and the digest's own storage) is about 3.5 times its line.
@@ -41,7 +43,9 @@ bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
   arena_.Reset(sizeHint * kArenaBytesPerFileByte);
 
   std::vector<std::string_view> fields;
-  std::string buffer(kBlockSize, '\0');
+  std::size_t blockSize = kSmallBlockSize;
+  while (blockSize < kBlockSize && blockSize <= sizeHint) blockSize *= 2;
+  std::string buffer(blockSize, '\0');
   std::size_t begin = 0;  // first byte of the line not yet taken
   std::size_t end = 0;    // end of the bytes read
   for (;;) {
@@ -100,7 +104,6 @@ bool UserList::WriteRecords(const WriteFunction& write) const {
   // The save is atomic, so lines are gathered into large writes instead of
   // being flushed one by one.
   std::string buffer;
-  buffer.reserve(kBlockSize + 4096);
   for (const UserRecord& record : records) {
     buffer.append(record.userName)
         .append(1, ':')
