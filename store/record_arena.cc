@@ -8,6 +8,9 @@
 namespace {
 
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
+// Blocks from this size on are worth a large page: each small page costs a
+// fault, and faults are far dearer than clearing one large page.
+constexpr std::size_t kLargeBlock = std::size_t{256} << 10;
 
 }  // namespace
 
@@ -27,7 +30,7 @@ void* RecordArena::do_allocate(std::size_t bytes, std::size_t alignment) {
 }
 
 void* RecordArena::BlockSource::do_allocate(std::size_t bytes, std::size_t alignment) {
-  if (bytes < kLargePage) return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+  if (bytes < kLargeBlock) return std::pmr::new_delete_resource()->allocate(bytes, alignment);
   std::size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
   void* block = std::aligned_alloc(kLargePage, rounded);
   if (block == nullptr) throw std::bad_alloc();
@@ -37,7 +40,7 @@ void* RecordArena::BlockSource::do_allocate(std::size_t bytes, std::size_t align
 
 void RecordArena::BlockSource::do_deallocate(void* block, std::size_t bytes,
                                              std::size_t alignment) {
-  if (bytes < kLargePage) {
+  if (bytes < kLargeBlock) {
     std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
   } else {
     std::free(block);

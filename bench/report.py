@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Turns the benchmark's raw results into a table of medians and ratios
+(program/floor, program/peer) and bench/results/summary.json."""
+
+import json
+import os
+import platform
+import sys
+
+# Our command -> (floor, peer) it is measured against.
+PAIRS = {
+    "check middle": ("floor read", "peer check middle"),
+    "check last": ("floor read", "peer check last"),
+    "check missing": ("floor read", "peer check last"),
+    "add": ("floor rewrite", "peer add"),
+    "add -r": ("floor rewrite", "peer add"),
+    "remove": ("floor rewrite", "peer remove"),
+}
+
+
+def load(results, n):
+    with open(os.path.join(results, "hyperfine-%d.json" % n)) as f:
+        medians = {r["command"]: r["median"] * 1000 for r in json.load(f)["results"]}
+    memory = {}
+    with open(os.path.join(results, "memory-%d.txt" % n)) as f:
+        for line in f:
+            name, kb = line.rstrip("\n").split("|")
+            memory[name] = int(kb) / 1024
+    with open(os.path.join(results, "bytes-%d.txt" % n)) as f:
+        size = int(f.read())
+    return medians, memory, size
+
+
+def main():
+    results, sizes = sys.argv[1], [int(s) for s in sys.argv[2:]]
+    summary = {"machine": "%s, %d cores" % (platform.processor() or platform.machine(),
+                                            os.cpu_count()), "sizes": {}}
+    for n in sizes:
+        medians, memory, size = load(results, n)
+        rows = {}
+        for name, median in medians.items():
+            row = {"median_ms": round(median, 2), "peak_rss_mb": round(memory.get(name, 0), 1)}
+            if name in PAIRS:
+                floor, peer = PAIRS[name]
+                row["vs_floor"] = round(median / medians[floor], 2)
+                row["vs_peer"] = round(median / medians[peer], 2)
+                row["rss_vs_file"] = round(memory[name] * 1024 * 1024 / size, 2)
+            rows[name] = row
+        summary["sizes"][n] = {"file_bytes": size, "bytes_per_record": round(size / n, 1),
+                               "commands": rows}
+
+        print("\n### %d users (%.1f MB, %.1f bytes per record)\n" % (n, size / 1e6, size / n))
+        print("| command | median ms | peak RSS MB | x floor | x peer | RSS / file |")
+        print("|---|---:|---:|---:|---:|---:|")
+        for name, row in rows.items():
+            print("| %s | %.1f | %.1f | %s | %s | %s |" % (
+                name, row["median_ms"], row["peak_rss_mb"], row.get("vs_floor", ""),
+                row.get("vs_peer", ""), row.get("rss_vs_file", "")))
+
+    if 100000 in sizes and 1000000 in sizes:
+        big, small = summary["sizes"][1000000]["commands"], summary["sizes"][100000]["commands"]
+        growth = {name: round(big[name]["median_ms"] / small[name]["median_ms"], 1)
+                  for name in PAIRS}
+        summary["growth_1m_over_100k"] = growth
+        print("\nGrowth, 1,000,000 over 100,000 users: " +
+              ", ".join("%s %.1fx" % item for item in growth.items()))
+
+    with open(os.path.join(results, "summary.json"), "w") as f:
+        json.dump(summary, f, indent=2)
+    print("\nwritten: %s" % os.path.join(results, "summary.json"))
+
+
+if __name__ == "__main__":
+    main()
