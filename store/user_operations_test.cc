@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "digest/password_digest.h"
+#include "platform/platform.h"
 #include "store/user_list.h"
 #include "tests/temp_dir.h"
 
@@ -13,7 +14,12 @@ class UserOperationsTest : public ::testing::Test {
     WriteFile(dir_.File("users.dat"), lines);
     ASSERT_TRUE(list_.Load(dir_.File("users.dat")));
   }
-  std::string File() { return ReadFile(dir_.File("users.dat")); }
+  // The file's bytes with this platform's line ends shown as "\n".
+  std::string File() {
+    std::string bytes = ReadFile(dir_.File("users.dat"));
+    if (platform::kFileLineEnd != "\n") std::erase(bytes, '\r');
+    return bytes;
+  }
   static std::string Line(const std::string& name, const std::string& salt,
                           const std::string& password) {
     return name + ":" + salt + ":" + ComputeDigest(name, salt, password) + "\n";

@@ -2,11 +2,20 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "users-test-XXXXXX").string();
-  path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+  std::random_device random;
+  std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (;;) {
+    std::filesystem::path candidate = base / ("users-test-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) {
+      path_ = candidate.string();
+      break;
+    }
+  }
   // Other users (a test run as "nobody") may reach files in it.
   std::filesystem::permissions(path_, std::filesystem::perms::all);
 }

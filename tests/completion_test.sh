@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Drives the bash completion function as bash would, in a scratch directory
+# with a password file, and compares what it offers.
+set -u
+source "$1"
+cd "$(mktemp -d)"
+trap 'rm -rf "$PWD"' EXIT
+printf 'alice:s:d\r\nalbert:s:d\n::bob:::s:d:\nbad:line\n' > users.dat
+printf 'tool:s:d\n' > tool.dat
+
+failures=0 cases=0
+expect() {  # expect "WANTED" WORDS...
+  local wanted=$1
+  shift
+  COMP_WORDS=("$@")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  _users
+  local got="${COMPREPLY[*]}"
+  cases=$((cases + 1))
+  if [[ $got != "$wanted" ]]; then
+    echo "FAIL: [${COMP_WORDS[*]}] offered [$got], wanted [$wanted]"
+    failures=$((failures + 1))
+  fi
+}
+
+expect "add remove check -h" users ""
+expect "remove" users r
+expect "-r -u -p -h" users add ""
+expect "-u -h" users remove ""
+expect "-p -h" users check -u alice ""
+expect "-r -p -h" users add -u x ""
+expect "alice albert bob" users check -u ""
+expect "alice albert" users check -u al
+expect "" users check -p ""
+expect "tool" ./tool.exe remove -u ""
+expect "" /nowhere/users remove -u ""
+expect "" users junk ""
+
+echo "$((cases - failures)) passed, $failures failed"
+[[ $failures -eq 0 ]]
