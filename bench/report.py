@@ -31,10 +31,23 @@ def load(results, n):
     return medians, memory, size
 
 
+def machine():
+    model = platform.machine()
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return "%s, %d cores, Linux %s" % (model, os.cpu_count(), platform.release())
+
+
 def main():
     results, sizes = sys.argv[1], [int(s) for s in sys.argv[2:]]
-    summary = {"machine": "%s, %d cores" % (platform.processor() or platform.machine(),
-                                            os.cpu_count()), "sizes": {}}
+    summary = {"machine": machine(), "sizes": {}}
+    print("Machine: " + summary["machine"])
     for n in sizes:
         medians, memory, size = load(results, n)
         rows = {}
