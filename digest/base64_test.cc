@@ -21,8 +21,13 @@ TEST(Base64Test, Rfc4648Vectors) {
     const char* bytes;
     const char* text;
   } cases[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const Case& c : cases) EXPECT_EQ(Encode(c.bytes), c.text) << '"' << c.bytes << '"';
 }

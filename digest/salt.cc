@@ -8,10 +8,9 @@
 
 std::string SaltFromValue(int value) {
   std::uint32_t v = static_cast<std::uint32_t>(value);
-  unsigned char bytes[4] = {static_cast<unsigned char>(v & 255),
-                            static_cast<unsigned char>((v >> 8) & 255),
-                            static_cast<unsigned char>((v >> 16) & 255),
-                            static_cast<unsigned char>((v >> 24) & 255)};
+  unsigned char bytes[4] = {
+      static_cast<unsigned char>(v & 255), static_cast<unsigned char>((v >> 8) & 255),
+      static_cast<unsigned char>((v >> 16) & 255), static_cast<unsigned char>((v >> 24) & 255)};
   std::int32_t length = 4;
   std::unique_ptr<char[]> text = Base64(true).Encode(bytes, &length);
   return std::string(text.get(), static_cast<std::size_t>(length));

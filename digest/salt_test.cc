@@ -50,12 +50,12 @@ TEST(SaltTest, GeneratorIsTheClassicLinearCongruentialOne) {
 TEST(SaltTest, SaltDependsOnlyOnTheSecond) {
   using std::chrono::seconds;
   for (;;) {
-    auto before = std::chrono::duration_cast<seconds>(
-        std::chrono::system_clock::now().time_since_epoch());
+    auto before =
+        std::chrono::duration_cast<seconds>(std::chrono::system_clock::now().time_since_epoch());
     std::string first = MakeSalt();
     std::string second = MakeSalt();
-    auto after = std::chrono::duration_cast<seconds>(
-        std::chrono::system_clock::now().time_since_epoch());
+    auto after =
+        std::chrono::duration_cast<seconds>(std::chrono::system_clock::now().time_since_epoch());
     if (before != after) continue;  // a second boundary fell in between
     EXPECT_EQ(first, second);
     SeedRandom(static_cast<std::uint32_t>(before.count()));

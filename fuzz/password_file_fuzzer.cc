@@ -13,14 +13,16 @@ namespace {
 
 bool ReadAll(UserList& list, const std::string& bytes, std::size_t chunk) {
   std::size_t position = 0;
-  return list.ReadRecords([&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
-    std::size_t n = bytes.size() - position;
-    if (n > capacity) n = capacity;
-    if (n > chunk) n = chunk;
-    std::memcpy(buffer, bytes.data() + position, n);
-    position += n;
-    return static_cast<std::ptrdiff_t>(n);
-  }, bytes.size());
+  return list.ReadRecords(
+      [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
+        std::size_t n = bytes.size() - position;
+        if (n > capacity) n = capacity;
+        if (n > chunk) n = chunk;
+        std::memcpy(buffer, bytes.data() + position, n);
+        position += n;
+        return static_cast<std::ptrdiff_t>(n);
+      },
+      bytes.size());
 }
 
 }  // namespace

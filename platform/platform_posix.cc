@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -10,6 +8,8 @@
 
 #include <cerrno>
 #include <climits>
+
+#include "platform/platform.h"
 
 namespace platform {
 

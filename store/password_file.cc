@@ -24,9 +24,9 @@ bool UserList::Load(const std::string& filePath) {
   path = filePath;
   platform::InputFile file;
   if (!file.Open(path)) return false;
-  return ReadRecords([&file](char* buffer, std::size_t capacity) {
-    return file.Read(buffer, capacity);
-  }, file.SizeHint());
+  return ReadRecords(
+      [&file](char* buffer, std::size_t capacity) { return file.Read(buffer, capacity); },
+      file.SizeHint());
 }
 
 bool UserList::Save(const std::string& filePath) {

@@ -1,9 +1,8 @@
 // Saving where the system's file permissions and processes come in.
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 

@@ -17,8 +17,8 @@ bool ReadBytes(UserList& list, const std::string& bytes, std::size_t chunk = 0,
   std::size_t position = 0;
   return list.ReadRecords([&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
     if (position >= errorAt) return -1;
-    std::size_t n = std::min({capacity, bytes.size() - position,
-                              chunk == 0 ? bytes.size() : chunk, errorAt - position});
+    std::size_t n = std::min(
+        {capacity, bytes.size() - position, chunk == 0 ? bytes.size() : chunk, errorAt - position});
     std::memcpy(buffer, bytes.data() + position, n);
     position += n;
     return static_cast<std::ptrdiff_t>(n);
@@ -29,7 +29,8 @@ bool ReadBytes(UserList& list, const std::string& bytes, std::size_t chunk = 0,
 std::string Show(const UserList& list) {
   std::string shown;
   for (const UserRecord& r : list.records) {
-    shown += std::string(r.userName) + "|" + std::string(r.salt) + "|" + std::string(r.digest) + "\n";
+    shown +=
+        std::string(r.userName) + "|" + std::string(r.salt) + "|" + std::string(r.digest) + "\n";
   }
   return shown;
 }

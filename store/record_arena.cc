@@ -31,7 +31,7 @@ void* RecordArena::do_allocate(std::size_t bytes, std::size_t alignment) {
 void* RecordArena::BlockSource::do_allocate(std::size_t bytes, std::size_t alignment) {
   if (bytes < kLargeBlock) return std::pmr::new_delete_resource()->allocate(bytes, alignment);
   std::size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-  void* block = ::operator new(rounded, std::align_val_t{kLargePage});
+  void* block = ::operator new (rounded, std::align_val_t{kLargePage});
   platform::AdviseLargePages(block, rounded);
   return block;
 }
@@ -41,6 +41,6 @@ void RecordArena::BlockSource::do_deallocate(void* block, std::size_t bytes,
   if (bytes < kLargeBlock) {
     std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
   } else {
-    ::operator delete(block, std::align_val_t{kLargePage});
+    ::operator delete (block, std::align_val_t{kLargePage});
   }
 }

@@ -15,7 +15,7 @@ TEST(UserListTest, FindTakesTheFirstExactlyEqualName) {
     const char* name;
     const char* salt;  // of the record found, or null
   } cases[] = {
-      {"alice", "s1"}, {"Alice", "s2"}, {"bob", "s4"}, {"ALICE", nullptr},
+      {"alice", "s1"},  {"Alice", "s2"},     {"bob", "s4"},      {"ALICE", nullptr},
       {"ali", nullptr}, {"alice ", nullptr}, {"bobby", nullptr}, {"", nullptr},
   };
   for (const Case& c : cases) {

@@ -51,7 +51,8 @@ void SetUpChild(const ChildSetup& setup, int out[2], int err[2]) {
   }
   if (setup.fileSizeLimit >= 0) {
     ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)};
+    rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit),
+                 static_cast<rlim_t>(setup.fileSizeLimit)};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(125);
   }
   if (setup.asNobody && ::geteuid() == 0) {

@@ -7,9 +7,9 @@
 
 // How a child process is set up before it runs.
 struct ChildSetup {
-  std::string workingDirectory;    // empty: the test's own
-  long fileSizeLimit = -1;         // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1: none
-  bool asNobody = false;           // drop root to uid/gid 65534 (no-op when not root)
+  std::string workingDirectory;  // empty: the test's own
+  long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1: none
+  bool asNobody = false;         // drop root to uid/gid 65534 (no-op when not root)
   enum class Stdout { kCapture, kClosed, kBrokenPipe } stdoutMode = Stdout::kCapture;
 };
 

@@ -1,9 +1,8 @@
 // Runs the built program on a scratch password file and checks its output,
 // its exit status and the file's bytes afterwards.
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "digest/password_digest.h"
 #include "tests/program.h"
@@ -65,33 +64,86 @@ std::vector<Row> Rows() {
       {"check without name", file, {"check", "-p", "pw"}, kNeedBoth, 1},
       {"remove without name", file, {"remove"}, kNeedName, 1},
       {"remove with empty name", file, {"remove", "-u", ""}, kNeedName, 1},
-      {"check matches", file, {"check", "-u", "bob", "-p", "pw"},
-       "Operation Successful:  Username and password match.\n", 0},
-      {"check does not match", file, {"check", "-u", "bob", "-p", "PW"},
-       "Operation failed:  Username and password do not match.\n", 1},
-      {"check of a missing user", file, {"check", "-u", "carol", "-p", "pw"},
-       "Operation failed:  User entry not found.\n", 1},
-      {"remove", file, {"remove", "-u", "alice"}, "Operation Successful:  User entry removed.\n",
-       0, After::kExactly, kBob},
-      {"remove with an empty password", file, {"remove", "-u", "bob", "-p", ""},
-       "Operation Successful:  User entry removed.\n", 0, After::kExactly, kAlice},
-      {"remove of a missing user", file, {"remove", "-u", "Bob"},
-       "Operation failed:  User entry not found.\n", 1},
-      {"add of an existing user", file, {"add", "-u", "bob", "-p", "x"},
-       "Operation failed:  User entry already exists.\n", 1},
-      {"replace keeps salt and place", "alice:4hsAAA==:old\nbob:s:d\n",
+      {"check matches",
+       file,
+       {"check", "-u", "bob", "-p", "pw"},
+       "Operation Successful:  Username and password match.\n",
+       0},
+      {"check does not match",
+       file,
+       {"check", "-u", "bob", "-p", "PW"},
+       "Operation failed:  Username and password do not match.\n",
+       1},
+      {"check of a missing user",
+       file,
+       {"check", "-u", "carol", "-p", "pw"},
+       "Operation failed:  User entry not found.\n",
+       1},
+      {"remove",
+       file,
+       {"remove", "-u", "alice"},
+       "Operation Successful:  User entry removed.\n",
+       0,
+       After::kExactly,
+       kBob},
+      {"remove with an empty password",
+       file,
+       {"remove", "-u", "bob", "-p", ""},
+       "Operation Successful:  User entry removed.\n",
+       0,
+       After::kExactly,
+       kAlice},
+      {"remove of a missing user",
+       file,
+       {"remove", "-u", "Bob"},
+       "Operation failed:  User entry not found.\n",
+       1},
+      {"add of an existing user",
+       file,
+       {"add", "-u", "bob", "-p", "x"},
+       "Operation failed:  User entry already exists.\n",
+       1},
+      {"replace keeps salt and place",
+       "alice:4hsAAA==:old\nbob:s:d\n",
        {"add", "-u", "alice", "-r", "-p", "new"},
-       "Operation Successful:  Existing user entry updated.\n", 0, After::kExactly,
+       "Operation Successful:  Existing user entry updated.\n",
+       0,
+       After::kExactly,
        kAlice + "bob:s:d\n"},
-      {"replace by the same password still saves", file, {"add", "-r", "-u", "bob", "-p", "pw"},
-       "Operation Successful:  Existing user entry updated.\n", 0, After::kExactly, kFile},
-      {"add", file, {"add", "-u", "carol", "-p", "secret"},
-       "Operation Successful:  New user entry added.\n", 0, After::kAppended, kFile, "carol",
+      {"replace by the same password still saves",
+       file,
+       {"add", "-r", "-u", "bob", "-p", "pw"},
+       "Operation Successful:  Existing user entry updated.\n",
+       0,
+       After::kExactly,
+       kFile},
+      {"add",
+       file,
+       {"add", "-u", "carol", "-p", "secret"},
+       "Operation Successful:  New user entry added.\n",
+       0,
+       After::kAppended,
+       kFile,
+       "carol",
        "secret"},
-      {"add to an empty file", "", {"add", "-u", "a b", "-p", "p:w"},
-       "Operation Successful:  New user entry added.\n", 0, After::kAppended, "", "a b", "p:w"},
-      {"replace of a missing user adds it", file, {"add", "-r", "-u", "Bob", "-p", "pw"},
-       "Operation Successful:  New user entry added.\n", 0, After::kAppended, kFile, "Bob", "pw"},
+      {"add to an empty file",
+       "",
+       {"add", "-u", "a b", "-p", "p:w"},
+       "Operation Successful:  New user entry added.\n",
+       0,
+       After::kAppended,
+       "",
+       "a b",
+       "p:w"},
+      {"replace of a missing user adds it",
+       file,
+       {"add", "-r", "-u", "Bob", "-p", "pw"},
+       "Operation Successful:  New user entry added.\n",
+       0,
+       After::kAppended,
+       kFile,
+       "Bob",
+       "pw"},
   };
 }
 
@@ -128,8 +180,8 @@ TEST(CommandTest, EveryOutcome) {
         std::string prefix = row.newUser + ":";
         ASSERT_EQ(line.substr(0, prefix.size()), prefix);
         std::string salt = line.substr(prefix.size(), 8);
-        EXPECT_EQ(line, prefix + salt + ":" + ComputeDigest(row.newUser, salt, row.newPassword) +
-                            "\n");
+        EXPECT_EQ(line,
+                  prefix + salt + ":" + ComputeDigest(row.newUser, salt, row.newPassword) + "\n");
         EXPECT_EQ(salt.substr(3), "AAA==");
         break;
       }
@@ -144,8 +196,7 @@ TEST(CommandTest, AddedUserChecksOut) {
   EXPECT_EQ(program.Run({"add", "-u", "sixteen-bytes-16", "-p", "p a s s:w o r d"}).exitStatus, 0);
   EXPECT_EQ(program.Run({"check", "-u", "sixteen-bytes-16", "-p", "p a s s:w o r d"}).exitStatus,
             0);
-  EXPECT_EQ(program.Run({"check", "-u", "sixteen-bytes-16", "-p", "p a s s:w o r "}).exitStatus,
-            1);
+  EXPECT_EQ(program.Run({"check", "-u", "sixteen-bytes-16", "-p", "p a s s:w o r "}).exitStatus, 1);
 }
 
 // The password file lies beside the program when it is started by a path,

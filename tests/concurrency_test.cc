@@ -1,9 +1,8 @@
 // Many runs against one password file at the same moment lose nothing.
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <set>
 #include <sstream>

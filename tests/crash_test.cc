@@ -1,11 +1,10 @@
 // A run killed at any moment of its save leaves the old or the new file,
 // whole, and any temporary file it leaves is recognisable by name.
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>

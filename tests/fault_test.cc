@@ -1,10 +1,9 @@
 // Faults around a save: each gives its decided output and exit status, and
 // the old bytes survive wherever the save did not succeed.
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>

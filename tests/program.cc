@@ -14,8 +14,7 @@ const char* const kUsage =
     "replace an existing entry.\n"
     "\n";
 
-ChildResult Program::Run(const std::vector<std::string>& arguments,
-                         const ChildSetup& setup) const {
+ChildResult Program::Run(const std::vector<std::string>& arguments, const ChildSetup& setup) const {
   std::vector<std::string> argv{argv0_};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return RunProgram(USERS_BINARY, argv, setup);
