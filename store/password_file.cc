@@ -88,15 +88,15 @@ bool UserList::AddLine(std::string_view line, std::vector<std::string_view>& fie
 
 void UserList::SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
   fields.clear();
-  std::size_t start = line.find_first_not_of(':');
-  while (start != std::string_view::npos) {
-    std::size_t stop = line.find(':', start);
-    if (stop == std::string_view::npos) {
-      fields.push_back(line.substr(start));
-      return;
-    }
-    fields.push_back(line.substr(start, stop - start));
-    start = line.find_first_not_of(':', stop);
+  const char* position = line.data();
+  const char* end = position + line.size();
+  for (;;) {
+    while (position != end && *position == ':') ++position;
+    if (position == end) return;
+    const void* found = std::memchr(position, ':', static_cast<std::size_t>(end - position));
+    const char* stop = found != nullptr ? static_cast<const char*>(found) : end;
+    fields.emplace_back(position, static_cast<std::size_t>(stop - position));
+    position = stop;
   }
 }
 

@@ -10,37 +10,47 @@ constexpr std::size_t kLargePage = std::size_t{2} << 20;
 // Blocks from this size on are worth a large page: each small page costs a
 // fault, and faults are far dearer than clearing one large page.
 constexpr std::size_t kLargeBlock = std::size_t{256} << 10;
+constexpr std::size_t kFirstBlock = std::size_t{4} << 10;
 
 }  // namespace
 
 void RecordArena::Reset(std::size_t expectedBytes) {
-  pool_.reset();
-  // A block that is never touched costs address space only, so a generous
-  // size is cheap; a block that is too small just means more blocks.
-  if (expectedBytes > 0) {
-    pool_.emplace(expectedBytes, &blocks_);
+  Release();
+  // A large block that is never touched costs address space only, so a
+  // generous size is cheap; a block that is too small means more blocks.
+  nextBlockSize_ = expectedBytes;
+}
+
+void* RecordArena::AllocateInNewBlock(std::size_t bytes, std::size_t alignment) {
+  std::size_t size = sizeof(Block) + alignment + bytes;
+  if (size < nextBlockSize_) size = nextBlockSize_;
+  if (size < kFirstBlock) size = kFirstBlock;
+  void* memory;
+  if (size >= kLargeBlock) {
+    size = (size + kLargePage - 1) / kLargePage * kLargePage;
+    memory = ::operator new(size, std::align_val_t{kLargePage});
+    platform::AdviseLargePages(memory, size);
   } else {
-    pool_.emplace(&blocks_);
+    memory = ::operator new(size);
   }
+  last_ = new (memory) Block{last_, size};
+  next_ = reinterpret_cast<std::uintptr_t>(last_ + 1);
+  limit_ = reinterpret_cast<std::uintptr_t>(memory) + size;
+  // Each block is larger than the one before, so that a poor estimate
+  // still means few blocks.
+  nextBlockSize_ = size * 2;
+  return do_allocate(bytes, alignment);
 }
 
-void* RecordArena::do_allocate(std::size_t bytes, std::size_t alignment) {
-  return pool_->allocate(bytes, alignment);
-}
-
-void* RecordArena::BlockSource::do_allocate(std::size_t bytes, std::size_t alignment) {
-  if (bytes < kLargeBlock) return std::pmr::new_delete_resource()->allocate(bytes, alignment);
-  std::size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-  void* block = ::operator new (rounded, std::align_val_t{kLargePage});
-  platform::AdviseLargePages(block, rounded);
-  return block;
-}
-
-void RecordArena::BlockSource::do_deallocate(void* block, std::size_t bytes,
-                                             std::size_t alignment) {
-  if (bytes < kLargeBlock) {
-    std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
-  } else {
-    ::operator delete (block, std::align_val_t{kLargePage});
+void RecordArena::Release() {
+  while (last_ != nullptr) {
+    Block* block = last_;
+    last_ = block->previous;
+    if (block->size >= kLargeBlock) {
+      ::operator delete(block, std::align_val_t{kLargePage});
+    } else {
+      ::operator delete(block);
+    }
   }
+  next_ = limit_ = 0;
 }

@@ -2,39 +2,47 @@
 #define USERS_STORE_RECORD_ARENA_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory_resource>
-#include <optional>
 
 // The memory of a user list's records: handed out in order from large
 // blocks and freed all at once, which makes loading a large file cheap.
+// Freeing a single allocation does nothing.
 class RecordArena : public std::pmr::memory_resource {
  public:
-  RecordArena() { pool_.emplace(&blocks_); }
+  RecordArena() = default;
+  RecordArena(const RecordArena&) = delete;
+  RecordArena& operator=(const RecordArena&) = delete;
+  ~RecordArena() override { Release(); }
 
-  // Frees every block and makes room for about `expectedBytes` in one
-  // block. Only while nothing allocated from the arena is in use.
+  // Frees every block; the next block holds at least `expectedBytes`. Only
+  // while nothing allocated from the arena is in use.
   void Reset(std::size_t expectedBytes);
 
  private:
-  // Where the pool's blocks come from: large ones are aligned to and backed
-  // by large pages, so that a million records cost a few hundred page
-  // faults instead of tens of thousands.
-  class BlockSource : public std::pmr::memory_resource {
-    void* do_allocate(std::size_t bytes, std::size_t alignment) override;
-    void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override;
-    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
-      return this == &other;
-    }
+  struct Block {
+    Block* previous;
+    std::size_t size;  // of the whole block, this header included
   };
 
-  void* do_allocate(std::size_t bytes, std::size_t alignment) override;
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    std::uintptr_t start = (next_ + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+    if (start + bytes > limit_ || start < next_) return AllocateInNewBlock(bytes, alignment);
+    next_ = start + bytes;
+    return reinterpret_cast<void*>(start);
+  }
   void do_deallocate(void*, std::size_t, std::size_t) override {}
   bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
     return this == &other;
   }
 
-  BlockSource blocks_;
-  std::optional<std::pmr::monotonic_buffer_resource> pool_;
+  void* AllocateInNewBlock(std::size_t bytes, std::size_t alignment);
+  void Release();
+
+  Block* last_ = nullptr;
+  std::uintptr_t next_ = 0;   // first free byte of the last block
+  std::uintptr_t limit_ = 0;  // end of the last block
+  std::size_t nextBlockSize_ = 0;
 };
 
 #endif  // USERS_STORE_RECORD_ARENA_H_

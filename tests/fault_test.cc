@@ -87,6 +87,16 @@ TEST(FaultTest, SaveFaults) {
   }
 }
 
+TEST(FaultTest, RemoveThatCannotSaveKeepsTheUser) {
+  TempDir dir;
+  Program program(dir);
+  WriteFile(program.passwordFile(), OldContent());
+  ChildResult result = program.Run({"remove", "-u", "user0"}, DiskFull());
+  EXPECT_EQ(result.output, kDenied);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(ReadFile(program.passwordFile()), OldContent());
+}
+
 TEST(FaultTest, SymbolicLinkStaysAndItsFileIsReplaced) {
   TempDir dir;
   Program program(dir);
