@@ -19,6 +19,10 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Tries at a unique name before giving up on a new file.
 constexpr int kUniqueNameTries = 100;
+// A file that another process has open cannot be replaced until it closes
+// it, which a reader does within moments: retry for up to two seconds.
+constexpr int kReplaceTries = 200;
+constexpr DWORD kReplacePauseMs = 10;
 // ReadFile and WriteFile take a 32-bit count.
 constexpr std::size_t kMaxTransfer = 1u << 30;
 
@@ -154,13 +158,19 @@ bool FileReplacement::Commit() {
   ok = ::CloseHandle(file) && ok;
   handle_ = -1;
   if (inPlace_) return ok;
-  if (!ok || !::MoveFileExA(temporary_.c_str(), target_.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    Discard();
-    return false;
+  for (int attempt = 1; ok; ++attempt) {
+    if (::MoveFileExA(temporary_.c_str(), target_.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      temporary_.clear();
+      return true;
+    }
+    DWORD error = ::GetLastError();
+    ok = (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) &&
+         attempt < kReplaceTries;
+    if (ok) ::Sleep(kReplacePauseMs);
   }
-  temporary_.clear();
-  return true;
+  Discard();
+  return false;
 }
 
 FileLock::~FileLock() {
@@ -174,9 +184,7 @@ bool FileLock::Acquire(const std::string& path) {
   // A lock on the file itself would stand in the way of the rename that
   // replaces it, so the lock is a mutex named after the file; the system
   // releases it when its holder dies.
-  HANDLE file = Open(path, 0, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  ::CloseHandle(file);
+  if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   std::string name = "users-password-file-" + std::to_string(Fnv1a(FinalPath(path)));
   HANDLE mutex = ::CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
   if (mutex == nullptr) mutex = ::CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());

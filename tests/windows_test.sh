@@ -50,13 +50,16 @@ file_is "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==$cr" "CR LF after a save"
 expect "removed" "Operation failed:  User entry not found.$cr" 1 check -u bob -p "p w"
 expect "replace" "Operation Successful:  Existing user entry updated.$cr" 0 add -r -u alice -p new
 file_is "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==$cr" "replace by the same password"
-# Runs at the same time are serialised by the lock: no add is lost.
+# Runs at the same time are serialised by the lock: no add is lost, and a
+# reader that holds the file open only delays a replacement.
 pids=()
 for i in 1 2 3 4 5 6 7 8; do
-  (cd "$other" && wine "$dir/users.exe" add -u "user$i" -p pw >/dev/null) &
+  (cd "$other" && out=$(wine "$dir/users.exe" add -u "user$i" -p pw) || { echo "user$i: $out"; exit 1; }) &
+  pids+=($!)
+  (cd "$other" && out=$(wine "$dir/users.exe" check -u alice -p new) || { echo "check: $out"; exit 1; }) &
   pids+=($!)
 done
-for pid in "${pids[@]}"; do wait "$pid" || { echo "FAIL: a concurrent add failed"; failures=$((failures + 1)); }; done
+for pid in "${pids[@]}"; do wait "$pid" || { echo "FAIL: a concurrent run failed"; failures=$((failures + 1)); }; done
 cases=$((cases + 1))
 [[ $(grep -c '^user[1-8]:' "$dir/users.dat") == 8 ]] || { echo "FAIL: concurrent adds: $(cat "$dir/users.dat")"; failures=$((failures + 1)); }
 
