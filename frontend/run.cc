@@ -39,7 +39,8 @@ int Run(int argc, const char* const* argv) {
 
   // A changing run holds the file from before its load until after its
   // save, so that runs at the same time cannot undo each other's change.
-  // A missing file is left to the load to report.
+  // A missing file is left to the load to report. The lock is let go before
+  // any output, so that a console that stalls a write holds up no other run.
   platform::FileLock lock;
   if (command.operation == Operation::kAdd || command.operation == Operation::kRemove) {
     lock.Acquire(path);
@@ -47,6 +48,7 @@ int Run(int argc, const char* const* argv) {
 
   UserList list;
   if (!list.Load(path)) {
+    lock.Release();
     WriteLine("Unable to load password file 'users.dat'");
     return kFailure;
   }
@@ -56,6 +58,7 @@ int Run(int argc, const char* const* argv) {
   switch (command.operation) {
     case Operation::kAdd:
       if (command.userName.empty() || command.password.empty()) {
+        lock.Release();
         return UsageError(
             "Invalid Usage: need to specify username and password for this operation.");
       }
@@ -63,6 +66,7 @@ int Run(int argc, const char* const* argv) {
       break;
     case Operation::kRemove:
       if (command.userName.empty()) {
+        lock.Release();
         return UsageError("Invalid Usage: need to specify username for this operation.");
       }
       succeeded = list.RemoveUser(command.userName, message);
@@ -77,6 +81,7 @@ int Run(int argc, const char* const* argv) {
     case Operation::kNone:
       break;
   }
+  lock.Release();
   PrintResult(succeeded, message);
   return succeeded ? kSuccess : kFailure;
 }

@@ -99,6 +99,9 @@ class FileLock {
   // instance); the caller then goes on without a lock.
   bool Acquire(const std::string& path);
 
+  // Lets the next run in; does nothing when no lock is held.
+  void Release();
+
  private:
   std::intptr_t handle_ = -1;
 };

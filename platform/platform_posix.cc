@@ -225,8 +225,11 @@ bool FileReplacement::Commit() {
   return true;
 }
 
-FileLock::~FileLock() {
+FileLock::~FileLock() { Release(); }
+
+void FileLock::Release() {
   if (handle_ >= 0) ::close(Fd(handle_));
+  handle_ = -1;
 }
 
 bool FileLock::Acquire(const std::string& path) {

@@ -173,11 +173,14 @@ bool FileReplacement::Commit() {
   return false;
 }
 
-FileLock::~FileLock() {
+FileLock::~FileLock() { Release(); }
+
+void FileLock::Release() {
   if (handle_ != -1) {
     ::ReleaseMutex(Handle(handle_));
     ::CloseHandle(Handle(handle_));
   }
+  handle_ = -1;
 }
 
 bool FileLock::Acquire(const std::string& path) {
