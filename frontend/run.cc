@@ -41,9 +41,13 @@ int Run(int argc, const char* const* argv) {
   // save, so that runs at the same time cannot undo each other's change.
   // A missing file is left to the load to report. The lock is let go before
   // any output, so that a console that stalls a write holds up no other run.
+  // The wait for the lock is bounded: a run that holds it for longer, or a
+  // reader of the file that takes it, costs this run a failure, not a hang.
   platform::FileLock lock;
-  if (command.operation == Operation::kAdd || command.operation == Operation::kRemove) {
-    lock.Acquire(path);
+  if ((command.operation == Operation::kAdd || command.operation == Operation::kRemove) &&
+      lock.Acquire(path) == platform::FileLock::Outcome::kBusy) {
+    PrintResult(false, UserList::kSaveFailed);
+    return kFailure;
   }
 
   UserList list;

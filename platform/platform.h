@@ -14,16 +14,22 @@ namespace platform {
 // The line end that text files get on this platform ("\n" or "\r\n").
 extern const std::string_view kFileLineEnd;
 
-// Called first in main: a write to a closed pipe then fails quietly instead
-// of ending the process, and closed standard streams are opened on the null
-// device so that no file opened later takes their place.
+// How long a run waits for another run's hold on the password file (the
+// lock of a changing run, or an in-place rewrite) before it gives up.
+constexpr int kWaitSeconds = 30;
+
+// Called first in main: a write to a closed pipe or past the file-size limit
+// then fails instead of ending the process; closed standard streams are
+// opened on the null device so that no file opened later takes their place;
+// and an interrupt, hangup, termination or quit signal that ends the run
+// during a save first removes the save's temporary file.
 void PrepareProcess();
 
 // Asks the system to back [address, address + size) with large pages, which
 // makes touching a big block far cheaper. A hint only; it may do nothing.
 void AdviseLargePages(void* address, std::size_t size);
 
-// A file opened for reading only, shared with other processes.
+// A regular file opened for reading only, shared with other processes.
 class InputFile {
  public:
   InputFile() = default;
@@ -31,8 +37,11 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
 
-  // On success, returns true and the file is open for Read.
-  // On failure (missing, not readable), returns false.
+  // On success, returns true and the file is open for Read; while it is
+  // open, no in-place rewrite by a FileReplacement can start, and Open waits
+  // (up to kWaitSeconds) for one that runs to end. On failure (missing, not
+  // readable, not a regular file once links are followed, or the wait ran
+  // out), returns false.
   bool Open(const std::string& path);
 
   // The file's size in bytes when it was opened, or 0 when unknown.
@@ -47,11 +56,17 @@ class InputFile {
   std::size_t sizeHint_ = 0;
 };
 
-// Replaces the content of a file as one step: the new content goes to a
-// new file beside it, which is synced and then put in the old file's place,
-// so that a reader or a crash sees either the old content or the new one,
-// whole. A symbolic link keeps pointing where it did; the file it names is
-// replaced.
+// Replaces the content of a regular file so that a reader or a crash sees
+// either the old content or the new one, whole. The new content goes to a
+// new file beside it, which gets the old file's mode, owner, group, ACL and
+// extended attributes, is synced and then renamed over the old file. Only
+// where that is impossible (the directory refuses a new file, the rename is
+// refused, or the new file cannot be given what the old one had) is the file
+// rewritten where it lies: with room reserved first, signals held off, the
+// old content written back if a write fails, and readers kept out. A
+// symbolic link keeps pointing where it did; the file it names is replaced.
+// Call it while holding the file's FileLock: it removes new files that
+// killed runs left beside the same file.
 class FileReplacement {
  public:
   FileReplacement() = default;
@@ -61,28 +76,30 @@ class FileReplacement {
   ~FileReplacement();
 
   // On success, returns true and Write may be called. On failure (the file
-  // exists but cannot be opened for writing, its directory is missing, no
-  // file can be made), returns false and nothing on disk has changed.
+  // exists but cannot be opened for writing or is not a regular file, its
+  // directory is missing, no new file can be made for another reason than
+  // a refusal), returns false and nothing on disk has changed.
   bool Begin(const std::string& path);
 
   // Appends bytes to the new content. Returns false on a write error.
   bool Write(std::string_view bytes);
 
   // Makes the new content durable and puts it in place. On success the file
-  // holds exactly what was written. On failure returns false and the old
-  // file is as it was (except when no new file could be made beside it and
-  // the file had to be rewritten where it lies).
+  // holds exactly what was written. On failure returns false and the file
+  // holds its old content.
   bool Commit();
 
  private:
+  bool CommitInPlace();
   void Discard();
 
   std::string target_;     // the file that is replaced
   std::string temporary_;  // the new file beside it; empty when rewriting in place
+  std::string content_;    // the new content, kept only when rewriting in place
   std::intptr_t handle_ = -1;
+  unsigned long long written_ = 0;
   bool inPlace_ = false;
   bool failed_ = false;
-  unsigned long long written_ = 0;
 };
 
 // An exclusive lock on a file that serialises the runs that change it. It is
@@ -94,10 +111,16 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
   ~FileLock();
 
+  enum class Outcome {
+    kHeld,  // this process holds the lock on the file `path` names now
+    kNone,  // no lock can be had: the file is missing, or its file system
+            // has no locks; the caller goes on without one
+    kBusy,  // another process held it for all of kWaitSeconds
+  };
+
   // Waits until this process holds the lock on the file that `path` names
-  // now. Returns false when the file cannot be opened (it is missing, for
-  // instance); the caller then goes on without a lock.
-  bool Acquire(const std::string& path);
+  // now, at most kWaitSeconds. On kNone and kBusy no lock is held.
+  Outcome Acquire(const std::string& path);
 
   // Lets the next run in; does nothing when no lock is held.
   void Release();

@@ -61,6 +61,9 @@ class UserList {
   // to `path` after a change; a failed save replaces the message with
   // " Access Denied : Unable to update password file." and returns false.
 
+  // The outcome text of a change that could not be saved.
+  static constexpr std::string_view kSaveFailed = " Access Denied : Unable to update password file.";
+
   bool AddUser(const std::string& userName, const std::string& password, bool replace,
                std::string& message);
   bool RemoveUser(const std::string& userName, std::string& message);

@@ -4,12 +4,6 @@
 #include "digest/salt.h"
 #include "store/user_list.h"
 
-namespace {
-
-constexpr const char* kSaveFailed = " Access Denied : Unable to update password file.";
-
-}  // namespace
-
 std::string UserList::ComputeDigest(std::string_view userName, std::string_view salt,
                                     std::string_view password) {
   return ::ComputeDigest(userName, salt, password);

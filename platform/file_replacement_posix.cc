@@ -1,0 +1,355 @@
+// Saving a file on POSIX systems: a new file renamed over the old one, and
+// the careful in-place rewrite for where that cannot be done.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "platform/posix_io.h"
+#include "platform/posix_signals.h"
+
+namespace platform {
+
+namespace {
+
+using posix::OpenRetrying;
+
+// Creation mode of a new file when none is inherited; the umask applies.
+constexpr mode_t kNewFileMode = 0666;
+// Symbolic links followed before giving up, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+// A new file is named after the old one: "<name>.tmp-" and the six letters
+// or digits that mkostemp puts in place of its X's.
+constexpr std::string_view kMark = ".tmp-";
+constexpr std::string_view kUnique = "XXXXXX";
+// Room for "~" and a hash of the whole name where a long name is cut.
+constexpr std::size_t kHashedTail = 9;
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+std::string DirectoryOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Follows symbolic links so that the file they name is replaced and the
+// links stay. A path that names nothing is returned as it is.
+bool ResolveLinks(const std::string& path, std::string* target) {
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat info;
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      *target = current;
+      return true;
+    }
+    std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    ssize_t length = ::readlink(current.c_str(), link.data(), link.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= link.size()) return false;
+    link.resize(static_cast<std::size_t>(length));
+    if (link.empty() || link[0] == '/') {
+      current = link;
+    } else {
+      current = DirectoryOf(current) + "/" + link;
+    }
+  }
+  return false;
+}
+
+// What the names of `target`'s new files start with, before kMark: its own
+// name, or where that leaves no room in a name, its start and a hash of it.
+std::string TemporaryStem(const std::string& target) {
+  std::string name = NameOf(target);
+  long nameMax = ::pathconf(DirectoryOf(target).c_str(), _PC_NAME_MAX);
+  if (nameMax <= 0) nameMax = NAME_MAX;
+  std::size_t room = static_cast<std::size_t>(nameMax) - kMark.size() - kUnique.size();
+  if (name.size() <= room) return name;
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char byte : name) hash = (hash ^ byte) * 16777619u;
+  char tail[kHashedTail + 1];
+  std::snprintf(tail, sizeof tail, "~%08x", static_cast<unsigned>(hash));
+  return name.substr(0, room - kHashedTail) + tail;
+}
+
+bool IsUniquePart(std::string_view text) {
+  if (text.size() != kUnique.size()) return false;
+  for (char c : text) {
+    bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alphanumeric) return false;
+  }
+  return true;
+}
+
+// Removes the new files that runs killed during a save of the same file
+// left: regular files named exactly as this save names its own. Only the
+// holder of the file's lock may call it, as no other save is then under way.
+void RemoveLeftovers(const std::string& directory, const std::string& stem) {
+  DIR* listing = ::opendir(directory.c_str());
+  if (listing == nullptr) return;
+  std::string start = stem + std::string(kMark);
+  while (const dirent* entry = ::readdir(listing)) {
+    std::string_view name = entry->d_name;
+    if (name.substr(0, start.size()) != start || !IsUniquePart(name.substr(start.size()))) {
+      continue;
+    }
+    struct stat info;
+    if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode)) {
+      ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    }
+  }
+  ::closedir(listing);
+}
+
+bool SyncDirectory(const std::string& directory) {
+  int fd = OpenRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+}
+
+#ifdef __linux__
+// The names of the file's extended attributes, each ended by a zero byte.
+// A file system without them has none.
+bool AttributeNames(int fd, std::string* names) {
+  ssize_t size = ::flistxattr(fd, nullptr, 0);
+  if (size < 0) {
+    names->clear();
+    return errno == ENOTSUP;
+  }
+  names->resize(static_cast<std::size_t>(size));
+  size = ::flistxattr(fd, names->data(), names->size());
+  if (size < 0) return false;
+  names->resize(static_cast<std::size_t>(size));
+  return true;
+}
+
+// False when the file has no attribute `name` or it cannot be read.
+bool AttributeValue(int fd, const char* name, std::string* value) {
+  ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+  if (size < 0) return false;
+  value->resize(static_cast<std::size_t>(size));
+  size = ::fgetxattr(fd, name, value->data(), value->size());
+  if (size < 0) return false;
+  value->resize(static_cast<std::size_t>(size));
+  return true;
+}
+
+bool Contains(const std::string& names, std::string_view name) {
+  for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+    if (std::string_view(names.c_str() + at) == name) return true;
+  }
+  return false;
+}
+
+// Gives `to` exactly the extended attributes of `from`, its POSIX ACL
+// (system.posix_acl_access) among them. Values that already match are left
+// alone, so that a security label the system gave both need no privilege.
+bool CopyExtendedAttributes(int from, int to) {
+  std::string oldNames, newNames, oldValue, newValue;
+  if (!AttributeNames(from, &oldNames) || !AttributeNames(to, &newNames)) return false;
+  for (std::size_t at = 0; at < newNames.size(); at = newNames.find('\0', at) + 1) {
+    const char* name = newNames.c_str() + at;
+    if (!Contains(oldNames, name) && ::fremovexattr(to, name) != 0) return false;
+  }
+  for (std::size_t at = 0; at < oldNames.size(); at = oldNames.find('\0', at) + 1) {
+    const char* name = oldNames.c_str() + at;
+    if (!AttributeValue(from, name, &oldValue)) return false;
+    if (AttributeValue(to, name, &newValue) && newValue == oldValue) continue;
+    if (::fsetxattr(to, name, oldValue.data(), oldValue.size(), 0) != 0) return false;
+  }
+  return true;
+}
+#else
+bool CopyExtendedAttributes(int, int) { return true; }
+#endif
+
+// Gives the new file `to` what the old file `from` has: group, owner, mode,
+// ACL and extended attributes. The group goes first and on its own, since a
+// member of the group may set it where only root may set the owner.
+bool CopyAttributes(int from, int to) {
+  struct stat old, now;
+  if (::fstat(from, &old) != 0 || ::fstat(to, &now) != 0) return false;
+  if (now.st_gid != old.st_gid && ::fchown(to, static_cast<uid_t>(-1), old.st_gid) != 0) {
+    return false;
+  }
+  if (now.st_uid != old.st_uid && ::fchown(to, old.st_uid, static_cast<gid_t>(-1)) != 0) {
+    return false;
+  }
+  // After the owner, whose change clears the set-user-ID and set-group-ID bits.
+  if (::fchmod(to, old.st_mode & 07777) != 0) return false;
+  return CopyExtendedAttributes(from, to);
+}
+
+bool NewFileMode(int fd) {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return ::fchmod(fd, kNewFileMode & ~mask) == 0;
+}
+
+// Errors of making a new file, or renaming it over the old one, that say
+// this cannot be done here at all rather than that something went wrong.
+bool IsRefusal(int error) {
+  return error == EACCES || error == EPERM || error == EROFS || error == EBUSY ||
+         error == EXDEV;
+}
+
+// Makes sure the file can grow to `size` bytes before anything is written:
+// within the file-size limit, and with the disk space taken (where the file
+// system can reserve it) without changing the file's size or content.
+bool ReserveRoom(int fd, off_t size) {
+  rlimit limit;
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<rlim_t>(size) > limit.rlim_cur) {
+    return false;
+  }
+#ifdef FALLOC_FL_KEEP_SIZE
+  if (size > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0) {
+    // Without reservations, a write that fails is undone afterwards.
+    return errno == EOPNOTSUPP || errno == ENOSYS;
+  }
+#else
+  (void)fd;
+#endif
+  return true;
+}
+
+}  // namespace
+
+FileReplacement::~FileReplacement() { Discard(); }
+
+void FileReplacement::Discard() {
+  if (handle_ >= 0) ::close(Fd(handle_));
+  handle_ = -1;
+  if (!temporary_.empty()) {
+    posix::SignalHold hold;
+    ::unlink(temporary_.c_str());
+    posix::SetTemporaryToRemove(nullptr);
+    temporary_.clear();
+  }
+}
+
+bool FileReplacement::Begin(const std::string& path) {
+  if (!ResolveLinks(path, &target_)) return false;
+
+  // The file must be writable as it is, even though a rename would get
+  // around a read-only file: read-only means "do not change".
+  int old = OpenRetrying(target_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+  if (old < 0 && errno != ENOENT) return false;
+  struct stat info;
+  if (old >= 0 && (::fstat(old, &info) != 0 || !S_ISREG(info.st_mode))) {
+    ::close(old);
+    return false;
+  }
+
+  std::string stem = TemporaryStem(target_);
+  RemoveLeftovers(DirectoryOf(target_), stem);
+  std::string name = DirectoryOf(target_) + "/" + stem + std::string(kMark) + std::string(kUnique);
+  int fd;
+  int error;
+  {
+    posix::SignalHold hold;
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    error = errno;
+    if (fd >= 0) {
+      handle_ = fd;
+      temporary_ = name;
+      posix::SetTemporaryToRemove(temporary_.c_str());
+    }
+  }
+  bool matched = fd >= 0 && (old >= 0 ? CopyAttributes(old, fd) : NewFileMode(fd));
+  if (old >= 0) ::close(old);
+  if (matched) return true;
+  Discard();
+  // The directory refuses a new file, or the new file cannot have what the
+  // old one has: then the old file itself is rewritten, with care.
+  inPlace_ = old >= 0 && (fd >= 0 || IsRefusal(error));
+  return inPlace_;
+}
+
+bool FileReplacement::Write(std::string_view bytes) {
+  if (failed_ || (!inPlace_ && handle_ < 0)) return false;
+  if (inPlace_) {
+    content_.append(bytes);
+    return true;
+  }
+  if (!posix::WriteAllAt(Fd(handle_), bytes, static_cast<off_t>(written_))) {
+    failed_ = true;
+    return false;
+  }
+  written_ += bytes.size();
+  return true;
+}
+
+bool FileReplacement::Commit() {
+  if (failed_) return false;
+  if (inPlace_) return CommitInPlace();
+  if (handle_ < 0) return false;
+  int fd = Fd(handle_);
+  if (::fsync(fd) != 0) return false;
+  int error;
+  {
+    posix::SignalHold hold;
+    if (::rename(temporary_.c_str(), target_.c_str()) == 0) {
+      posix::SetTemporaryToRemove(nullptr);
+      temporary_.clear();
+      Discard();
+      // The rename is done; a directory that cannot be synced (some file
+      // systems refuse) does not undo it.
+      SyncDirectory(DirectoryOf(target_));
+      return true;
+    }
+    error = errno;
+  }
+  // The file cannot be replaced (a file mounted over the name, or another
+  // user's file in a sticky directory) but may still be written.
+  if (!IsRefusal(error) || !posix::ReadAll(fd, &content_)) return false;
+  Discard();
+  inPlace_ = true;
+  return CommitInPlace();
+}
+
+bool FileReplacement::CommitInPlace() {
+  int fd = OpenRetrying(target_.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return false;
+  handle_ = fd;
+  // The write lock keeps readers out until the new content is whole; the
+  // old content is kept to be put back if a write fails.
+  std::string old;
+  if (!posix::LockWholeFile(fd, F_WRLCK) || !posix::ReadAll(fd, &old) ||
+      !ReserveRoom(fd, static_cast<off_t>(content_.size()))) {
+    return false;
+  }
+  posix::SignalHold hold;
+  bool written = posix::WriteAllAt(fd, content_, 0) &&
+                 ::ftruncate(fd, static_cast<off_t>(content_.size())) == 0 && ::fsync(fd) == 0;
+  if (!written) {
+    posix::WriteAllAt(fd, old, 0);
+    ::ftruncate(fd, static_cast<off_t>(old.size()));
+    ::fsync(fd);
+  }
+  ::close(fd);
+  handle_ = -1;
+  return written;
+}
+
+}  // namespace platform
