@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "platform/platform.h"
 #include "store/user_list.h"
 #include "tests/child_process.h"
 #include "tests/temp_dir.h"
@@ -54,6 +55,7 @@ TEST(PasswordFilePosixTest, FailedSaveLeavesTheOldFileWhole) {
     ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
     ChildResult result = RunInChild(
         [&] {
+          platform::PrepareProcess();  // as the program starts
           UserList list;
           for (int i = 0; i < 10000; ++i) list.records.emplace_back("user", "salt", "digest");
           return list.Save(path) ? 0 : 1;

@@ -1,6 +1,7 @@
 #include "tests/child_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -49,14 +50,18 @@ void SetUpChild(const ChildSetup& setup, int out[2], int err[2]) {
   if (!setup.workingDirectory.empty() && ::chdir(setup.workingDirectory.c_str()) != 0) {
     std::_Exit(125);
   }
+  if (setup.beforeStart && !setup.beforeStart()) std::_Exit(125);
   if (setup.fileSizeLimit >= 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit),
                  static_cast<rlim_t>(setup.fileSizeLimit)};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(125);
   }
   if (setup.asNobody && ::geteuid() == 0) {
-    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) std::_Exit(125);
+    std::vector<gid_t> groups(setup.groups.begin(), setup.groups.end());
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(kNobody) != 0 ||
+        ::setuid(kNobody) != 0) {
+      std::_Exit(125);
+    }
   }
 }
 

@@ -8,8 +8,11 @@
 // How a child process is set up before it runs.
 struct ChildSetup {
   std::string workingDirectory;  // empty: the test's own
-  long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1: none
+  long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; -1: none
   bool asNobody = false;         // drop root to uid/gid 65534 (no-op when not root)
+  std::vector<unsigned> groups;  // with asNobody: its supplementary groups
+  // Runs in the child before root is dropped; false ends it with status 125.
+  std::function<bool()> beforeStart;
   enum class Stdout { kCapture, kClosed, kBrokenPipe } stdoutMode = Stdout::kCapture;
 };
 

@@ -1,11 +1,16 @@
 // Many runs against one password file at the same moment lose nothing.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/program.h"
 
@@ -70,6 +75,50 @@ TEST(ConcurrencyTest, SimultaneousAddsAndRemovesAllLand) {
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kAdds + kKept);
   EXPECT_EQ(file.substr(0, file.find("new")), initial.substr(initial.find("kept")))
       << "untouched users keep their lines and order";
+}
+
+// While a run rewrites the file in place it holds a write lock on it; a
+// reader waits for the lock instead of reading half-written lines.
+TEST(ConcurrencyTest, ReaderWaitsOutAnInPlaceRewrite) {
+  TempDir dir;
+  Program program(dir);
+  WriteFile(program.passwordFile(), "bob:AAAAAA==:d\n");
+  int fd = ::open(program.passwordFile().c_str(), O_RDWR | O_CLOEXEC);
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+
+  std::atomic<bool> done = false;
+  ChildResult result;
+  std::thread reader([&] {
+    result = program.Run({"check", "-u", "bob", "-p", "pw"});
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(done) << "the check read the file while it was being rewritten";
+  ::close(fd);
+  reader.join();
+  EXPECT_EQ(result.output, "Operation failed:  Username and password do not match.\n");
+}
+
+// Whoever holds the lock for longer than the wait costs a changing run a
+// failure, with the file untouched, and not a hang.
+TEST(ConcurrencyTest, LockWaitEnds) {
+  TempDir dir;
+  Program program(dir);
+  WriteFile(program.passwordFile(), "bob:AAAAAA==:d\n");
+  int fd = ::open(program.passwordFile().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  auto start = std::chrono::steady_clock::now();
+  ChildResult result = program.Run({"add", "-u", "carol", "-p", "pw"});
+  auto waited = std::chrono::steady_clock::now() - start;
+  ::close(fd);
+  EXPECT_EQ(result.output, "Operation failed:  Access Denied : Unable to update password file.\n");
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_GE(waited, std::chrono::seconds(29));
+  EXPECT_LT(waited, std::chrono::seconds(40));
+  EXPECT_EQ(ReadFile(program.passwordFile()), "bob:AAAAAA==:d\n");
 }
 
 }  // namespace

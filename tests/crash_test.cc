@@ -1,5 +1,5 @@
-// A run killed at any moment of its save leaves the old or the new file,
-// whole, and any temporary file it leaves is recognisable by name.
+// A run ended by a signal at any moment of its save leaves the old or the
+// new file, whole, and no temporary file that outlives the next save.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,7 +15,9 @@
 namespace {
 
 constexpr int kRecords = 200000;
+// Kills spread over a run, and fewer of each signal that cleans up.
 constexpr int kKills = 40;
+constexpr int kCleanEnds = 15;
 
 TEST(CrashTest, KilledSavesLeaveAWholeFile) {
   TempDir dir;
@@ -32,44 +34,64 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
   auto runTime = std::chrono::steady_clock::now() - start;
   content = ReadFile(program.passwordFile());
 
-  int oldSeen = 0, newSeen = 0, leftovers = 0;
-  for (int kill = 0; kill < kKills; ++kill) {
-    std::string name = "killed" + std::to_string(kill);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      std::string argv0 = dir.File("users");
-      ::execl(USERS_BINARY, argv0.c_str(), "add", "-u", name.c_str(), "-p", "pw", nullptr);
-      std::_Exit(127);
-    }
-    std::this_thread::sleep_for(runTime * kill / kKills);
-    ::kill(pid, SIGKILL);
-    int status;
-    ::waitpid(pid, &status, 0);
+  // Interrupt, hangup and termination clean up after themselves; a kill
+  // cannot, and what it leaves the next save removes.
+  int oldSeen = 0, newSeen = 0, leftBehind = 0, leftovers = 0, round = 0;
+  for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGKILL}) {
+    const int kills = signal == SIGKILL ? kKills : kCleanEnds;
+    for (int kill = 0; kill < kills; ++kill, ++round) {
+      std::string name = "killed" + std::to_string(round);
+      pid_t pid = ::fork();
+      if (pid == 0) {
+        // As a shell starts a command in the foreground.
+        for (int reset : {SIGINT, SIGHUP, SIGTERM}) ::signal(reset, SIG_DFL);
+        std::string argv0 = dir.File("users");
+        ::execl(USERS_BINARY, argv0.c_str(), "add", "-u", name.c_str(), "-p", "pw", nullptr);
+        std::_Exit(127);
+      }
+      std::this_thread::sleep_for(runTime * kill / kills);
+      ::kill(pid, signal);
+      int status;
+      ::waitpid(pid, &status, 0);
+      SCOPED_TRACE("signal " + std::to_string(signal) + ", kill " + std::to_string(kill));
+      ASSERT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == signal : WEXITSTATUS(status) == 0);
 
-    std::string after = ReadFile(program.passwordFile());
-    if (after == content) {
-      ++oldSeen;
-    } else {
-      // The new content: the old lines and one more for the new user.
-      ASSERT_EQ(after.substr(0, content.size()), content) << "kill " << kill;
-      std::string added = after.substr(content.size());
-      ASSERT_EQ(added.rfind(name + ":", 0), 0u) << "kill " << kill;
-      ASSERT_EQ(added.size(), name.size() + 1 + 8 + 1 + 24 + 1) << "kill " << kill;
-      content = after;
-      ++newSeen;
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-      std::string file = entry.path().filename().string();
-      if (file == "users.dat") continue;
-      ASSERT_EQ(file.rfind("users.dat.tmp-", 0), 0u) << file;
-      std::filesystem::remove(entry.path());
-      ++leftovers;
+      std::string after = ReadFile(program.passwordFile());
+      if (after == content) {
+        ++oldSeen;
+      } else {
+        // The new content: the old lines and one more for the new user.
+        ASSERT_EQ(after.substr(0, content.size()), content);
+        std::string added = after.substr(content.size());
+        ASSERT_EQ(added.rfind(name + ":", 0), 0u);
+        ASSERT_EQ(added.size(), name.size() + 1 + 8 + 1 + 24 + 1);
+        content = after;
+        ++newSeen;
+      }
+      int left = 0;
+      for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        std::string file = entry.path().filename().string();
+        if (file == "users.dat") continue;
+        ASSERT_EQ(file.rfind("users.dat.tmp-", 0), 0u) << file;
+        ++left;
+      }
+      if (signal != SIGKILL) {
+        ASSERT_EQ(left, 0);
+      }
+      if (left > leftovers) ++leftBehind;
+      leftovers = left;
     }
   }
   EXPECT_EQ(ReadFile(program.passwordFile()), content);
+  EXPECT_EQ(program.Run({"add", "-u", "after", "-p", "pw"}).exitStatus, 0);
   EXPECT_EQ(program.Run({"check", "-u", "timing", "-p", "pw"}).exitStatus, 0);
-  std::printf("crash runs: %d killed, %d left the old file, %d the new, %d temporary files\n",
-              kKills, oldSeen, newSeen, leftovers);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "the last save removed what the kills left";
+  std::printf("crash runs: %d signalled, %d left the old file, %d the new; %d kills left a "
+              "temporary file, %d stayed after the last one, none after the next save\n",
+              round, oldSeen, newSeen, leftBehind, leftovers);
 }
 
 }  // namespace

@@ -2,9 +2,15 @@
 // the old bytes survive wherever the save did not succeed.
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 
@@ -21,23 +27,36 @@ std::string OldContent() {
   return content;
 }
 
+const std::string kUnableToLoad = "Unable to load password file 'users.dat'\n";
+
+// A group that no account needs to have: the group-shared file's.
+constexpr gid_t kStaff = 4242;
+
 struct Fault {
   const char* name;
-  std::function<void(const TempDir&)> prepare;  // after the password file was written
+  // Runs after the password file was written and may add to the setup;
+  // returns why the row cannot run on this machine, or "".
+  std::function<std::string(const TempDir&, ChildSetup&)> prepare;
   ChildSetup setup;
   std::string output;
   int exitStatus;
-  bool saved;  // the new user reached the file
+  bool saved;                          // the new user reached the file
+  std::string file = "users.dat";      // where the content lands; "": nowhere
+  std::vector<std::string> gone = {};  // files the run removes
+  // What else must hold afterwards.
+  std::function<void(const TempDir&)> verify = [](const TempDir&) {};
 };
 
-ChildSetup DiskFull() {
+ChildSetup FileSizeLimit(long bytes, bool asNobody = false) {
   ChildSetup setup;
-  setup.fileSizeLimit = 4096;
+  setup.fileSizeLimit = bytes;
+  setup.asNobody = asNobody;
   return setup;
 }
-ChildSetup AsNobody() {
+ChildSetup AsNobody(std::vector<unsigned> groups = {}) {
   ChildSetup setup;
   setup.asNobody = true;
+  setup.groups = std::move(groups);
   return setup;
 }
 ChildSetup Stdout(ChildSetup::Stdout mode) {
@@ -46,20 +65,163 @@ ChildSetup Stdout(ChildSetup::Stdout mode) {
   return setup;
 }
 
+std::string NeedsRoot() { return RunningAsRoot() ? "" : "needs root to run as another user"; }
+
+struct stat Stat(const std::string& path) {
+  struct stat info = {};
+  ::stat(path.c_str(), &info);
+  return info;
+}
+
+// The file "outside/users.dat" mounted over "users.dat", as a container
+// gets its password file; the child runs in a mount namespace of its own.
+std::string PrepareBindMount(const TempDir& dir, ChildSetup& setup) {
+  std::filesystem::create_directory(dir.File("outside"));
+  std::filesystem::copy_file(dir.File("users.dat"), dir.File("outside/users.dat"));
+  setup.beforeStart = [outside = dir.File("outside/users.dat"), inside = dir.File("users.dat")] {
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount(outside.c_str(), inside.c_str(), nullptr, MS_BIND, nullptr) == 0;
+  };
+  if (RunInChild([] { return 0; }, setup).exitStatus != 0) {
+    return "cannot mount here (needs root and mount namespaces)";
+  }
+  return "";
+}
+
+std::string Attribute(const std::string& path, const char* name) {
+  char value[256];
+  ssize_t size = ::getxattr(path.c_str(), name, value, sizeof value);
+  return size < 0 ? "<none>" : std::string(value, static_cast<std::size_t>(size));
+}
+
+// An ACL granting user 65534 read access (user::rw-, user:65534:r--,
+// group::r--, mask::r--, other::---), in the kernel's format.
+std::string AccessControlList() {
+  struct Entry {
+    std::uint16_t tag, permissions;
+    std::uint32_t id;
+  } entries[] = {{0x01, 6, ~0u}, {0x02, 4, 65534}, {0x04, 4, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
+  std::string acl("\x02\0\0\0", 4);
+  acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+  return acl;
+}
+
+std::string PrepareAttributes(const TempDir& dir, ChildSetup&) {
+  std::string file = dir.File("users.dat");
+  std::string acl = AccessControlList();
+  if (::setxattr(file.c_str(), "user.origin", "hr", 2, 0) != 0 ||
+      ::setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+    return "no extended attributes or ACLs on this file system";
+  }
+  return "";
+}
+
+std::vector<std::string> Entries(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 TEST(FaultTest, SaveFaults) {
-  auto none = [](const TempDir&) {};
+  auto none = [](const TempDir&, ChildSetup&) { return std::string(); };
+  auto link = [](const char* target) {
+    return [target](const TempDir& dir, ChildSetup&) {
+      std::filesystem::remove(dir.File("users.dat"));
+      std::filesystem::create_symlink(target, dir.File("users.dat"));
+      return std::string();
+    };
+  };
+  const std::string longName(240, 'n');
   const Fault faults[] = {
-      {"full disk", none, DiskFull(), kDenied, 1, false},
+      // The program ignores SIGXFSZ itself, so the write fails and is reported.
+      {"file-size limit", none, FileSizeLimit(4096), kDenied, 1, false},
       {"read-only password file",
-       [](const TempDir& dir) { ::chmod(dir.File("users.dat").c_str(), 0444); }, AsNobody(),
-       kDenied, 1, false},
+       [](const TempDir& dir, ChildSetup&) {
+         ::chmod(dir.File("users.dat").c_str(), 0444);
+         return NeedsRoot();
+       },
+       AsNobody(), kDenied, 1, false},
       // No new file can be made beside it, so it is rewritten where it lies.
       {"read-only directory",
-       [](const TempDir& dir) {
+       [](const TempDir& dir, ChildSetup&) {
          ::chmod(dir.File("users.dat").c_str(), 0666);
          ::chmod(dir.path().c_str(), 0555);
+         return NeedsRoot();
        },
        AsNobody(), kAdded, 0, true},
+      // The in-place rewrite reserves its room first: nothing is overwritten.
+      {"read-only directory, file-size limit",
+       [](const TempDir& dir, ChildSetup&) {
+         ::chmod(dir.File("users.dat").c_str(), 0666);
+         ::chmod(dir.path().c_str(), 0555);
+         return NeedsRoot();
+       },
+       FileSizeLimit(4096, true), kDenied, 1, false},
+      // The rename is refused (EPERM), the file is writable: it is rewritten.
+      {"another user's file in a sticky directory",
+       [](const TempDir& dir, ChildSetup&) {
+         ::chmod(dir.File("users.dat").c_str(), 0666);
+         ::chmod(dir.path().c_str(), 01777);
+         return NeedsRoot();
+       },
+       AsNobody(), kAdded, 0, true, "users.dat", {},
+       [](const TempDir& dir) { EXPECT_EQ(Stat(dir.File("users.dat")).st_uid, 0u); }},
+      // A member cannot give a new file root as its owner, so the file is
+      // rewritten and keeps owner, group and mode.
+      {"group-shared file",
+       [](const TempDir& dir, ChildSetup&) {
+         ::chown(dir.File("users.dat").c_str(), 0, kStaff);
+         ::chmod(dir.File("users.dat").c_str(), 0660);
+         return NeedsRoot();
+       },
+       AsNobody({kStaff}), kAdded, 0, true, "users.dat", {},
+       [](const TempDir& dir) {
+         struct stat info = Stat(dir.File("users.dat"));
+         EXPECT_EQ(info.st_uid, 0u);
+         EXPECT_EQ(info.st_gid, kStaff);
+         EXPECT_EQ(info.st_mode & 07777, 0660u);
+       }},
+      {"ACL and extended attributes", PrepareAttributes, {}, kAdded, 0, true, "users.dat", {},
+       [](const TempDir& dir) {
+         EXPECT_EQ(Attribute(dir.File("users.dat"), "user.origin"), "hr");
+         EXPECT_EQ(Attribute(dir.File("users.dat"), "system.posix_acl_access"),
+                   AccessControlList());
+       }},
+      // The rename onto a mount point is refused (EBUSY): rewritten in place.
+      {"file bind-mounted over the password file", PrepareBindMount, {}, kAdded, 0, true,
+       "outside/users.dat"},
+      {"name too long for a temporary name",
+       [longName](const TempDir& dir, ChildSetup&) {
+         std::filesystem::rename(dir.File("users.dat"), dir.File(longName));
+         std::filesystem::create_symlink(longName, dir.File("users.dat"));
+         return std::string();
+       },
+       {}, kAdded, 0, true},
+      // Only regular files named exactly as a save names its own go.
+      {"files left by killed runs",
+       [](const TempDir& dir, ChildSetup&) {
+         WriteFile(dir.File("users.dat.tmp-Ab12Cd"), "left");
+         WriteFile(dir.File("users.dat.tmp-Ab12C"), "keep");
+         WriteFile(dir.File("users.dat.tmp-Ab12Cde"), "keep");
+         WriteFile(dir.File("other.dat.tmp-Ab12Cd"), "keep");
+         std::filesystem::create_directory(dir.File("users.dat.tmp-Dir123"));
+         std::filesystem::create_symlink("users.dat", dir.File("users.dat.tmp-Lnk123"));
+         return std::string();
+       },
+       {}, kAdded, 0, true, "users.dat", {"users.dat.tmp-Ab12Cd"}},
+      {"device /dev/null", link("/dev/null"), {}, kUnableToLoad, 1, false, ""},
+      {"device /dev/zero", link("/dev/zero"), {}, kUnableToLoad, 1, false, ""},
+      {"FIFO",
+       [](const TempDir& dir, ChildSetup&) {
+         std::filesystem::remove(dir.File("users.dat"));
+         ::mkfifo(dir.File("users.dat").c_str(), 0666);
+         return std::string();
+       },
+       {}, kUnableToLoad, 1, false, ""},
       {"closed standard output", none, Stdout(ChildSetup::Stdout::kClosed), "", 0, true},
       {"broken pipe", none, Stdout(ChildSetup::Stdout::kBrokenPipe), "", 0, true},
   };
@@ -69,21 +231,31 @@ TEST(FaultTest, SaveFaults) {
     Program program(dir);
     const std::string old = OldContent();
     WriteFile(program.passwordFile(), old);
-    fault.prepare(dir);
+    ChildSetup setup = fault.setup;
+    std::string skip = fault.prepare(dir, setup);
+    if (!skip.empty()) {
+      std::printf("skipped \"%s\": %s\n", fault.name, skip.c_str());
+      ::chmod(dir.path().c_str(), 0700);
+      continue;
+    }
+    std::vector<std::string> entries = Entries(dir.path());
 
-    ChildResult result = program.Run({"add", "-u", "newcomer", "-p", "pw"}, fault.setup);
-    ::chmod(dir.path().c_str(), 0777);
+    ChildResult result = program.Run({"add", "-u", "newcomer", "-p", "pw"}, setup);
+    ::chmod(dir.path().c_str(), 0700);
     EXPECT_EQ(result.output, fault.output);
     EXPECT_EQ(result.exitStatus, fault.exitStatus);
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.errors, "");
-    std::string after = ReadFile(program.passwordFile());
-    EXPECT_EQ(after.substr(0, old.size()), old);
-    EXPECT_EQ(after.size() > old.size(), fault.saved);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                            std::filesystem::directory_iterator()),
-              1)
-        << "no temporary file stays behind";
+    if (!fault.file.empty()) {
+      std::string after = ReadFile(dir.File(fault.file));
+      EXPECT_EQ(after.substr(0, old.size()), old);
+      EXPECT_EQ(after.size() > old.size(), fault.saved);
+    }
+    for (const std::string& name : fault.gone) {
+      entries.erase(std::find(entries.begin(), entries.end(), name));
+    }
+    EXPECT_EQ(Entries(dir.path()), entries) << "no temporary file stays behind";
+    fault.verify(dir);
   }
 }
 
@@ -91,7 +263,7 @@ TEST(FaultTest, RemoveThatCannotSaveKeepsTheUser) {
   TempDir dir;
   Program program(dir);
   WriteFile(program.passwordFile(), OldContent());
-  ChildResult result = program.Run({"remove", "-u", "user0"}, DiskFull());
+  ChildResult result = program.Run({"remove", "-u", "user0"}, FileSizeLimit(4096));
   EXPECT_EQ(result.output, kDenied);
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(ReadFile(program.passwordFile()), OldContent());
