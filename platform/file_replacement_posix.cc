@@ -14,11 +14,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
+#include <ctime>
 
 #include "platform/platform.h"
 #include "platform/posix_io.h"
 #include "platform/posix_signals.h"
+#include "platform/temporary_name.h"
 
 namespace platform {
 
@@ -30,12 +31,8 @@ using posix::OpenRetrying;
 constexpr mode_t kNewFileMode = 0666;
 // Symbolic links followed before giving up, as the kernel does.
 constexpr int kMaxLinkHops = 40;
-// A new file is named after the old one: "<name>.tmp-" and the six letters
-// or digits that mkostemp puts in place of its X's.
-constexpr std::string_view kMark = ".tmp-";
-constexpr std::string_view kUnique = "XXXXXX";
-// Room for "~" and a hash of the whole name where a long name is cut.
-constexpr std::size_t kHashedTail = 9;
+// Tries at a unique name before giving up on a new file.
+constexpr int kUniqueNameTries = 100;
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
@@ -74,28 +71,10 @@ bool ResolveLinks(const std::string& path, std::string* target) {
   return false;
 }
 
-// What the names of `target`'s new files start with, before kMark: its own
-// name, or where that leaves no room in a name, its start and a hash of it.
-std::string TemporaryStem(const std::string& target) {
-  std::string name = NameOf(target);
+// The stem of the names of `target`'s new files.
+std::string StemFor(const std::string& target) {
   long nameMax = ::pathconf(DirectoryOf(target).c_str(), _PC_NAME_MAX);
-  if (nameMax <= 0) nameMax = NAME_MAX;
-  std::size_t room = static_cast<std::size_t>(nameMax) - kMark.size() - kUnique.size();
-  if (name.size() <= room) return name;
-  std::uint32_t hash = 2166136261u;
-  for (unsigned char byte : name) hash = (hash ^ byte) * 16777619u;
-  char tail[kHashedTail + 1];
-  std::snprintf(tail, sizeof tail, "~%08x", static_cast<unsigned>(hash));
-  return name.substr(0, room - kHashedTail) + tail;
-}
-
-bool IsUniquePart(std::string_view text) {
-  if (text.size() != kUnique.size()) return false;
-  for (char c : text) {
-    bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!alphanumeric) return false;
-  }
-  return true;
+  return TemporaryStem(NameOf(target), nameMax > 0 ? static_cast<std::size_t>(nameMax) : NAME_MAX);
 }
 
 // Removes the new files that runs killed during a save of the same file
@@ -104,12 +83,8 @@ bool IsUniquePart(std::string_view text) {
 void RemoveLeftovers(const std::string& directory, const std::string& stem) {
   DIR* listing = ::opendir(directory.c_str());
   if (listing == nullptr) return;
-  std::string start = stem + std::string(kMark);
   while (const dirent* entry = ::readdir(listing)) {
-    std::string_view name = entry->d_name;
-    if (name.substr(0, start.size()) != start || !IsUniquePart(name.substr(start.size()))) {
-      continue;
-    }
+    if (!IsTemporaryName(entry->d_name, stem)) continue;
     struct stat info;
     if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode)) {
@@ -216,7 +191,7 @@ bool IsRefusal(int error) {
 // Makes sure the file can grow to `size` bytes before anything is written:
 // within the file-size limit, and with the disk space taken (where the file
 // system can reserve it) without changing the file's size or content.
-bool ReserveRoom(int fd, off_t size) {
+bool ReserveRoom([[maybe_unused]] int fd, off_t size) {
   rlimit limit;
   if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
       static_cast<rlim_t>(size) > limit.rlim_cur) {
@@ -227,8 +202,6 @@ bool ReserveRoom(int fd, off_t size) {
     // Without reservations, a write that fails is undone afterwards.
     return errno == EOPNOTSUPP || errno == ENOSYS;
   }
-#else
-  (void)fd;
 #endif
   return true;
 }
@@ -261,14 +234,19 @@ bool FileReplacement::Begin(const std::string& path) {
     return false;
   }
 
-  std::string stem = TemporaryStem(target_);
-  RemoveLeftovers(DirectoryOf(target_), stem);
-  std::string name = DirectoryOf(target_) + "/" + stem + std::string(kMark) + std::string(kUnique);
-  int fd;
-  int error;
-  {
+  std::string directory = DirectoryOf(target_);
+  std::string stem = StemFor(target_);
+  RemoveLeftovers(directory, stem);
+  std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 2654435761u +
+                       static_cast<std::uint64_t>(std::time(nullptr));
+  int fd = -1;
+  int error = EEXIST;
+  for (int attempt = 0; fd < 0 && error == EEXIST && attempt < kUniqueNameTries; ++attempt) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    std::string name = directory + "/" + TemporaryName(stem, seed >> 16);
+    // Held off until the new file is known to the handlers, which remove it.
     posix::SignalHold hold;
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    fd = OpenRetrying(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, 0600);
     error = errno;
     if (fd >= 0) {
       handle_ = fd;

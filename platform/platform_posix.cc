@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/posix_io.h"
 #include "platform/posix_signals.h"
+#include "platform/wait.h"
 
 namespace platform {
 
@@ -90,7 +91,7 @@ FileLock::Outcome FileLock::Acquire(const std::string& path) {
     int fd = posix::OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return Outcome::kNone;
     bool refused = false;
-    bool locked = posix::WaitFor([&] {
+    bool locked = WaitFor([&] {
       if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
       refused = errno != EWOULDBLOCK && errno != EINTR;
       return refused;

@@ -5,21 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <thread>
 
-#include "platform/platform.h"
+#include "platform/wait.h"
 
 namespace platform::posix {
-
-namespace {
-
-// Pauses between tries at a lock: short at first, so that a lock held for a
-// moment costs little, and then longer, so that a long wait costs no CPU.
-constexpr std::chrono::milliseconds kFirstPause{1};
-constexpr std::chrono::milliseconds kLongestPause{32};
-
-}  // namespace
 
 int OpenRetrying(const char* path, int flags, mode_t mode) {
   int fd;
@@ -56,17 +45,6 @@ bool ReadAll(int fd, std::string* bytes) {
     done += static_cast<std::size_t>(n);
   }
   bytes->resize(done);
-  return true;
-}
-
-bool WaitFor(const std::function<bool()>& tryOnce) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kWaitSeconds);
-  std::chrono::milliseconds pause = kFirstPause;
-  while (!tryOnce()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, kLongestPause);
-  }
   return true;
 }
 

@@ -6,7 +6,6 @@
 
 #include <sys/types.h>
 
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,10 +20,6 @@ bool WriteAllAt(int fd, std::string_view bytes, off_t offset);
 // Replaces `bytes` with the whole content of the file. Returns false on a
 // read error.
 bool ReadAll(int fd, std::string* bytes);
-
-// Calls `tryOnce` until it returns true, pausing between tries, for at most
-// kWaitSeconds. Returns false when the time ran out.
-bool WaitFor(const std::function<bool()>& tryOnce);
 
 // Takes a record lock of `type` (F_RDLCK, or F_WRLCK on a descriptor open
 // for writing) over the whole file, waiting as WaitFor does. The lock goes
