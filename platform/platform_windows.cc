@@ -1,12 +1,11 @@
 #include "platform/platform.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
 #include <cstdint>
 #include <string>
+
+#include "platform/wait.h"
+#include "platform/windows_io.h"
+#include "platform/windows_signals.h"
 
 namespace platform {
 
@@ -14,37 +13,12 @@ const std::string_view kFileLineEnd = "\r\n";
 
 namespace {
 
-// Every open leaves other processes free to read, write, rename and delete
-// the file, as a password file shared by several tools must be.
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// Tries at a unique name before giving up on a new file.
-constexpr int kUniqueNameTries = 100;
-// A file that another process has open cannot be replaced until it closes
-// it, which a reader does within moments: retry for up to two seconds.
-constexpr int kReplaceTries = 200;
-constexpr DWORD kReplacePauseMs = 10;
-// ReadFile and WriteFile take a 32-bit count.
+using windows::Handle;
+using windows::kNoHandle;
+using windows::Stored;
+
+// ReadFile takes a 32-bit count.
 constexpr std::size_t kMaxTransfer = 1u << 30;
-
-HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-std::intptr_t Stored(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
-const std::intptr_t kNoHandle = Stored(INVALID_HANDLE_VALUE);
-
-HANDLE Open(const std::string& path, DWORD access, DWORD disposition, DWORD flags = 0) {
-  return ::CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
-}
-
-// The path of the file itself, when `path` names it through a link.
-std::string FinalPath(const std::string& path) {
-  HANDLE file = Open(path, 0, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return path;
-  char buffer[MAX_PATH * 4];
-  DWORD length = ::GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
-  ::CloseHandle(file);
-  if (length == 0 || length >= sizeof buffer) return path;
-  return std::string(buffer, length);
-}
 
 std::uint64_t Fnv1a(const std::string& bytes) {
   std::uint64_t hash = 14695981039346656037ull;
@@ -58,23 +32,28 @@ std::uint64_t Fnv1a(const std::string& bytes) {
 }  // namespace
 
 void PrepareProcess() {
-  // Writes to a closed console or pipe fail quietly here; nothing to do.
+  // Writes to a closed console or pipe fail quietly here, and there is no
+  // file-size signal; what is left is Ctrl-C during a save.
+  windows::RemoveTemporaryOnCtrl();
 }
 
 void AdviseLargePages(void*, std::size_t) {}
 
 InputFile::~InputFile() {
-  if (handle_ != -1) ::CloseHandle(Handle(handle_));
+  if (handle_ != kNoHandle) ::CloseHandle(Handle(handle_));
 }
 
 bool InputFile::Open(const std::string& path) {
-  HANDLE file = platform::Open(path, GENERIC_READ, OPEN_EXISTING);
+  HANDLE file = windows::Open(path, GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = Stored(file);
+  // A device (NUL, CON) would never end or always be empty.
   LARGE_INTEGER size;
-  if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-    sizeHint_ = static_cast<std::size_t>(size.QuadPart);
+  if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size) ||
+      !windows::LockWholeFile(file, false)) {
+    return false;
   }
+  sizeHint_ = static_cast<std::size_t>(size.QuadPart);
   return true;
 }
 
@@ -83,94 +62,6 @@ std::ptrdiff_t InputFile::Read(char* buffer, std::size_t capacity) {
   DWORD wanted = static_cast<DWORD>(capacity < kMaxTransfer ? capacity : kMaxTransfer);
   if (!::ReadFile(Handle(handle_), buffer, wanted, &count, nullptr)) return -1;
   return static_cast<std::ptrdiff_t>(count);
-}
-
-FileReplacement::~FileReplacement() { Discard(); }
-
-void FileReplacement::Discard() {
-  if (handle_ != -1) ::CloseHandle(Handle(handle_));
-  handle_ = -1;
-  if (!temporary_.empty()) ::DeleteFileA(temporary_.c_str());
-  temporary_.clear();
-}
-
-bool FileReplacement::Begin(const std::string& path) {
-  target_ = FinalPath(path);
-
-  // The file must be writable as it is: read-only means "do not change".
-  DWORD attributes = INVALID_FILE_ATTRIBUTES;
-  HANDLE probe = Open(target_, GENERIC_WRITE, OPEN_EXISTING);
-  if (probe != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(probe);
-    attributes = ::GetFileAttributesA(target_.c_str());
-  } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
-    return false;
-  }
-
-  for (int attempt = 0; attempt < kUniqueNameTries; ++attempt) {
-    std::uint64_t unique = ::GetTickCount64() * 2654435761u + ::GetCurrentProcessId() + attempt;
-    std::string name = target_ + ".tmp-" + std::to_string(unique % 1000000000u);
-    HANDLE file = Open(name, GENERIC_WRITE, CREATE_NEW);
-    if (file != INVALID_HANDLE_VALUE) {
-      handle_ = Stored(file);
-      temporary_ = name;
-      if (attributes != INVALID_FILE_ATTRIBUTES) {
-        ::SetFileAttributesA(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-      }
-      return true;
-    }
-    if (::GetLastError() != ERROR_FILE_EXISTS) break;
-  }
-
-  // No new file can be made beside it: rewrite the file where it lies.
-  HANDLE file = Open(target_, GENERIC_WRITE, OPEN_ALWAYS);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  handle_ = Stored(file);
-  inPlace_ = true;
-  return true;
-}
-
-bool FileReplacement::Write(std::string_view bytes) {
-  if (handle_ == -1 || failed_) return false;
-  while (!bytes.empty()) {
-    DWORD count = 0;
-    DWORD wanted = static_cast<DWORD>(bytes.size() < kMaxTransfer ? bytes.size() : kMaxTransfer);
-    if (!::WriteFile(Handle(handle_), bytes.data(), wanted, &count, nullptr) || count == 0) {
-      failed_ = true;
-      return false;
-    }
-    bytes.remove_prefix(count);
-    written_ += count;
-  }
-  return true;
-}
-
-bool FileReplacement::Commit() {
-  if (handle_ == -1 || failed_) return false;
-  HANDLE file = Handle(handle_);
-  bool ok = true;
-  if (inPlace_) {
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(written_);
-    ok = ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
-  }
-  ok = ::FlushFileBuffers(file) && ok;
-  ok = ::CloseHandle(file) && ok;
-  handle_ = -1;
-  if (inPlace_) return ok;
-  for (int attempt = 1; ok; ++attempt) {
-    if (::MoveFileExA(temporary_.c_str(), target_.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      temporary_.clear();
-      return true;
-    }
-    DWORD error = ::GetLastError();
-    ok = (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) &&
-         attempt < kReplaceTries;
-    if (ok) ::Sleep(kReplacePauseMs);
-  }
-  Discard();
-  return false;
 }
 
 FileLock::~FileLock() { Release(); }
@@ -183,22 +74,22 @@ void FileLock::Release() {
   handle_ = -1;
 }
 
-bool FileLock::Acquire(const std::string& path) {
-  // A lock on the file itself would stand in the way of the rename that
-  // replaces it, so the lock is a mutex named after the file; the system
-  // releases it when its holder dies.
-  if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-  std::string name = "users-password-file-" + std::to_string(Fnv1a(FinalPath(path)));
+FileLock::Outcome FileLock::Acquire(const std::string& path) {
+  // A lock on the file itself would stand in the way of the replacement, so
+  // the lock is a mutex named after the file; the system releases it when
+  // its holder dies.
+  if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return Outcome::kNone;
+  std::string name = "users-password-file-" + std::to_string(Fnv1a(windows::FinalPath(path)));
   HANDLE mutex = ::CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
   if (mutex == nullptr) mutex = ::CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());
-  if (mutex == nullptr) return false;
-  DWORD waited = ::WaitForSingleObject(mutex, INFINITE);
+  if (mutex == nullptr) return Outcome::kNone;
+  DWORD waited = ::WaitForSingleObject(mutex, kWaitSeconds * 1000);
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
     ::CloseHandle(mutex);
-    return false;
+    return waited == WAIT_TIMEOUT ? Outcome::kBusy : Outcome::kNone;
   }
   handle_ = Stored(mutex);
-  return true;
+  return Outcome::kHeld;
 }
 
 }  // namespace platform

@@ -66,5 +66,14 @@ cases=$((cases + 1))
 cases=$((cases + 1))
 [[ -z $(ls "$dir" | grep -v -e '^users.exe$' -e '^users.dat$') ]] || { echo "FAIL: files left: $(ls "$dir")"; failures=$((failures + 1)); }
 
+# A save removes what killed runs left, and only that.
+echo left >"$dir/users.dat.tmp-Ab12Cd"
+echo keep >"$dir/users.dat.tmp-Ab12C"
+mkdir "$dir/users.dat.tmp-Dir123"
+expect "add removes leftovers" "Operation Successful:  New user entry added.$cr" 0 add -u carol -p pw
+cases=$((cases + 1))
+[[ $(ls "$dir" | tr '\n' ' ') == "users.dat users.dat.tmp-Ab12C users.dat.tmp-Dir123 users.exe " ]] ||
+  { echo "FAIL: leftovers: $(ls "$dir")"; failures=$((failures + 1)); }
+
 echo "$((cases - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]
