@@ -1,12 +1,16 @@
 // Faults around a save: each gives its decided output and exit status, and
 // the old bytes survive wherever the save did not succeed.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "tests/program.h"
 
@@ -28,6 +32,7 @@ struct Fault {
   std::string output;
   int exitStatus;
   bool saved;  // the new user reached the file
+  std::function<void(const TempDir&)> meanwhile = nullptr;  // runs while the program runs
 };
 
 ChildSetup DiskFull() {
@@ -46,8 +51,37 @@ ChildSetup Stdout(ChildSetup::Stdout mode) {
   return setup;
 }
 
+// The argument vector of the running process started as `argv0`, as the
+// process list shows it; empty while there is none.
+std::string ShownArguments(const std::string& argv0) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    std::string shown = ReadFile(entry.path() / "cmdline");
+    if (shown.starts_with(argv0 + '\0')) return shown;
+  }
+  return "";
+}
+
+// While another process holds the lock, the run that waits for it shows
+// its user name but no longer its password ("pw": two zero bytes).
+void ExpectPasswordHiddenWhileWaiting(const TempDir& dir, int lock) {
+  const std::string hidden = std::string("\0-u\0newcomer\0-p\0", 16) + std::string(3, '\0');
+  std::string shown;
+  if (std::filesystem::exists("/proc/self/cmdline")) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!(shown = ShownArguments(dir.File("users"))).ends_with(hidden) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(shown.ends_with(hidden)) << "shown: " << shown;
+    EXPECT_EQ(ReadFile(dir.File("users.dat")), OldContent()) << "the run did not wait";
+  }
+  ::close(lock);
+}
+
 TEST(FaultTest, SaveFaults) {
   auto none = [](const TempDir&) {};
+  int lock = -1;
   const Fault faults[] = {
       {"full disk", none, DiskFull(), kDenied, 1, false},
       {"read-only password file",
@@ -62,6 +96,14 @@ TEST(FaultTest, SaveFaults) {
        AsNobody(), kAdded, 0, true},
       {"closed standard output", none, Stdout(ChildSetup::Stdout::kClosed), "", 0, true},
       {"broken pipe", none, Stdout(ChildSetup::Stdout::kBrokenPipe), "", 0, true},
+      // Held as the program takes it, until the password was seen hidden.
+      {"lock held by another process",
+       [&lock](const TempDir& dir) {
+         lock = ::open(dir.File("users.dat").c_str(), O_RDONLY | O_CLOEXEC);
+         ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+       },
+       {}, kAdded, 0, true,
+       [&lock](const TempDir& dir) { ExpectPasswordHiddenWhileWaiting(dir, lock); }},
   };
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.name);
@@ -71,7 +113,10 @@ TEST(FaultTest, SaveFaults) {
     WriteFile(program.passwordFile(), old);
     fault.prepare(dir);
 
+    std::thread beside;
+    if (fault.meanwhile) beside = std::thread(fault.meanwhile, std::cref(dir));
     ChildResult result = program.Run({"add", "-u", "newcomer", "-p", "pw"}, fault.setup);
+    if (beside.joinable()) beside.join();
     ::chmod(dir.path().c_str(), 0777);
     EXPECT_EQ(result.output, fault.output);
     EXPECT_EQ(result.exitStatus, fault.exitStatus);
