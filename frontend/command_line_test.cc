@@ -105,7 +105,8 @@ TEST(CommandLineTest, ValuesAndFlags) {
 }
 
 // The password goes from the argument vector, and its copy is wiped in
-// place rather than only let go.
+// place rather than only let go. (On Windows this also blanks argument 5 of
+// the test's own command line, should it have one.)
 TEST(CommandLineTest, PasswordIsHiddenAndWiped) {
   std::string arguments[] = {"users", "check", "-u", "alice", "-p", "sixteen-bytes-16"};
   char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(),
