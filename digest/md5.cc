@@ -1,9 +1,19 @@
 #include "digest/md5.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace {
+
+// The working state of one MD5 computation (RFC 1321).
+struct Md5Context {
+  std::uint32_t state[4];     // chaining words A, B, C, D
+  std::uint32_t bitCount[2];  // bits taken in, modulo 2^64, low word first
+  unsigned char block[64];    // a block not yet complete
+};
 
 // Shift amounts of the four rounds.
 constexpr int S11 = 7, S12 = 12, S13 = 17, S14 = 22;
@@ -127,8 +137,7 @@ void Transform(std::uint32_t state[4], const unsigned char block[64]) {
   state[3] += d;
 
   // The message words are a copy of secret input.
-  volatile std::uint32_t* wipe = x;
-  for (int i = 0; i < 16; ++i) wipe[i] = 0;
+  platform::Wipe(x, sizeof x);
 }
 
 void Init(Md5Context* context) {
@@ -166,9 +175,8 @@ void Final(unsigned char digest[16], Md5Context* context) {
   Update(context, bits, 8);
   Encode(digest, context->state, 16);
 
-  // The context holds input bytes; clear it in a way the optimiser keeps.
-  volatile unsigned char* wipe = reinterpret_cast<volatile unsigned char*>(context);
-  for (std::size_t i = 0; i < sizeof(*context); ++i) wipe[i] = 0;
+  // The block holds input bytes.
+  platform::Wipe(context, sizeof *context);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "frontend/command_line.h"
 
+#include "platform/platform.h"
+
 namespace {
 
 constexpr std::size_t kMaxValueLength = 16;
@@ -16,13 +18,16 @@ bool ValidUserName(std::string_view value) {
 
 bool ValidPassword(std::string_view value) { return ValidValue(value, "?%"); }
 
-// Takes the value behind -u or -p. False for a usage error.
+// Takes the value behind -u or -p. False for a usage error. The value is
+// checked before it is copied, so that a refused password leaves no copy.
 bool TakeValue(int argc, const char* const* argv, int& i, std::string& value,
                bool (*valid)(std::string_view)) {
   if (i + 1 >= argc || !value.empty()) return false;
   ++i;
-  value = argv[i] != nullptr ? argv[i] : "";
-  return valid(value);
+  std::string_view argument = argv[i] != nullptr ? argv[i] : "";
+  if (!valid(argument)) return false;
+  value = argument;
+  return true;
 }
 
 // False for a usage error; `help` is set for -h and -?.
@@ -41,6 +46,7 @@ bool ParseArguments(int argc, const char* const* argv, CommandLine& command, boo
     } else if (argument == "-u") {
       if (!TakeValue(argc, argv, i, command.userName, ValidUserName)) return false;
     } else if (argument == "-p") {
+      if (i + 1 < argc) command.passwordArgument = i + 1;
       if (!TakeValue(argc, argv, i, command.password, ValidPassword)) return false;
     } else if (argument == "-?" || argument == "-h") {
       help = true;
@@ -53,6 +59,8 @@ bool ParseArguments(int argc, const char* const* argv, CommandLine& command, boo
 }
 
 }  // namespace
+
+CommandLine::~CommandLine() { platform::Wipe(password); }
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
   CommandLine command;

@@ -14,18 +14,27 @@ enum class ParseOutcome {
   kUsageError,   // "Invalid Usage:", the usage text, exit 1
 };
 
+// The parsed arguments. The password is wiped when the object ends.
 struct CommandLine {
+  CommandLine() = default;
+  CommandLine(const CommandLine&) = default;
+  CommandLine& operator=(const CommandLine&) = default;
+  ~CommandLine();
+
   ParseOutcome outcome = ParseOutcome::kUsageError;
   Operation operation = Operation::kNone;
   bool replace = false;
   std::string userName;
   std::string password;
+  // The index in argv of the argument behind -p, valid or not; 0 for none.
+  int passwordArgument = 0;
 };
 
 // Reads and validates the arguments: the operation word only as the first
 // argument, then -r, -u NAME, -p PASSWORD in any order. Names and passwords
 // are at most 16 bytes and hold no '?' or '%'; a name also no ':' or line
-// feed, which the password file cannot carry. Never touches a file.
+// feed, which the password file cannot carry. A value is copied only once
+// it has passed these checks. Never touches a file.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The password file's path: the program's path with its last ".exe" and all

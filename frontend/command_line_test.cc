@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace {
 
 CommandLine Parse(std::vector<const char*> arguments) {
@@ -85,7 +87,10 @@ TEST(CommandLineTest, ValueLimits) {
     EXPECT_EQ(password.outcome == kRun, c.passwordAccepted) << c.value;
     if (c.passwordAccepted) {
       EXPECT_EQ(password.password, c.value);
+    } else {
+      EXPECT_EQ(password.password, "") << "a refused password is never copied";
     }
+    EXPECT_EQ(password.passwordArgument, 5) << "a refused password is hidden too";
   }
 }
 
@@ -96,6 +101,25 @@ TEST(CommandLineTest, ValuesAndFlags) {
   EXPECT_EQ(command.userName, "-p");
   EXPECT_EQ(command.password, "secret");
   EXPECT_TRUE(command.replace);
+  EXPECT_EQ(command.passwordArgument, 5);
+}
+
+// The password goes from the argument vector, and its copy is wiped in
+// place rather than only let go. (On Windows this also blanks argument 5 of
+// the test's own command line, should it have one.)
+TEST(CommandLineTest, PasswordIsHiddenAndWiped) {
+  std::string arguments[] = {"users", "check", "-u", "alice", "-p", "sixteen-bytes-16"};
+  char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(),
+                  arguments[3].data(), arguments[4].data(), arguments[5].data()};
+  CommandLine command = ParseCommandLine(6, argv);
+  platform::HideArgument(6, argv, command.passwordArgument);
+  EXPECT_EQ(arguments[5], std::string(16, '\0'));
+  EXPECT_EQ(arguments[3], "alice");
+
+  const char* buffer = command.password.data();
+  platform::Wipe(command.password);
+  EXPECT_EQ(command.password.data(), buffer);
+  EXPECT_EQ(std::string(buffer, 16), std::string(16, '\0'));
 }
 
 TEST(CommandLineTest, EmptyArgumentVector) {

@@ -20,8 +20,10 @@ int UsageError(std::string_view line) {
 
 }  // namespace
 
-int Run(int argc, const char* const* argv) {
+int Run(int argc, char** argv) {
   CommandLine command = ParseCommandLine(argc, argv);
+  // A run that waits for the lock would show it for as long as it waits.
+  platform::HideArgument(argc, argv, command.passwordArgument);
   switch (command.outcome) {
     case ParseOutcome::kNoArguments:
       PrintUsage();

@@ -21,9 +21,31 @@ constexpr int kWaitSeconds = 30;
 // Called first in main: a write to a closed pipe or past the file-size limit
 // then fails instead of ending the process; closed standard streams are
 // opened on the null device so that no file opened later takes their place;
-// and an interrupt, hangup, termination or quit signal that ends the run
-// during a save first removes the save's temporary file.
+// the process leaves no core dump and cannot be attached to (it holds a
+// password); and an interrupt, hangup, termination or quit signal that ends
+// the run during a save first removes the save's temporary file.
 void PrepareProcess();
+
+// Overwrites `size` bytes at `data` with zeros, in a way the compiler may not
+// leave out although the bytes are never read again.
+void Wipe(void* data, std::size_t size);
+
+// Wipes the whole buffer of `bytes`, its spare capacity included, and
+// leaves it empty. The buffer stays allocated.
+inline void Wipe(std::string& bytes) {
+  // Growing to the capacity never moves the buffer, and makes every byte of
+  // it part of the string.
+  bytes.resize(bytes.capacity());
+  Wipe(bytes.data(), bytes.size());
+  bytes.clear();
+}
+
+// Overwrites argument `index` of `argv`, the argument vector as main received
+// it, so that the process list no longer shows it; the other arguments stay
+// visible. On Windows the system's copies of the command line are
+// overwritten too, as far as the process can reach them. Does nothing for an
+// index of 0 or one past the vector.
+void HideArgument(int argc, char** argv, int index);
 
 // Asks the system to back [address, address + size) with large pages, which
 // makes touching a big block far cheaper. A hint only; it may do nothing.

@@ -1,13 +1,19 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/posix_io.h"
@@ -42,6 +48,29 @@ void PrepareProcess() {
       }
     }
   }
+  // A core dump would hold the password; so would the memory of a process
+  // that another one of the same user attaches to.
+#ifdef __linux__
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+  rlimit noCore{0, 0};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+}
+
+void Wipe(void* data, std::size_t size) {
+#ifdef __GLIBC__
+  ::explicit_bzero(data, size);
+#else
+  volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
+#endif
+}
+
+void HideArgument(int argc, char** argv, int index) {
+  if (argv == nullptr || index <= 0 || index >= argc || argv[index] == nullptr) return;
+  // The process list reads the argument area itself; zeros leave the
+  // argument there, empty.
+  Wipe(argv[index], std::strlen(argv[index]));
 }
 
 void AdviseLargePages(void* address, std::size_t size) {

@@ -57,7 +57,7 @@ bool UserList::CheckUser(const std::string& userName, const std::string& passwor
     message.append(" User entry not found.");
     return false;
   }
-  if (ComputeDigest(userName, found->salt, password) == std::string_view(found->digest)) {
+  if (DigestsEqual(ComputeDigest(userName, found->salt, password), found->digest)) {
     message.append(" Username and password match.");
     return true;
   }

@@ -73,7 +73,11 @@ TEST_F(UserOperationsTest, RemoveTakesOutTheFirstOfTwo) {
 }
 
 TEST_F(UserOperationsTest, CheckComparesWithTheFirstRecord) {
-  Load(Line("a", "AAAAAA==", "one") + Line("a", "AAAAAA==", "two"));
+  // b's and c's stored digests are one byte longer and one byte shorter
+  // than the right one, which a comparison of the common bytes would pass.
+  const std::string longer = Line("b", "AAAAAA==", "pw"), shorter = Line("c", "AAAAAA==", "pw");
+  Load(Line("a", "AAAAAA==", "one") + Line("a", "AAAAAA==", "two") +
+       longer.substr(0, longer.size() - 1) + "=\n" + shorter.substr(0, shorter.size() - 2) + "\n");
   struct Case {
     const char* name;
     const char* password;
@@ -84,6 +88,8 @@ TEST_F(UserOperationsTest, CheckComparesWithTheFirstRecord) {
       {"a", "two", false, " Username and password do not match."},
       {"a", "one ", false, " Username and password do not match."},
       {"A", "one", false, " User entry not found."},
+      {"b", "pw", false, " Username and password do not match."},
+      {"c", "pw", false, " Username and password do not match."},
   };
   const std::string before = File();
   for (const Case& c : cases) {

@@ -1,18 +1,22 @@
 // Faults around a save: each gives its decided output and exit status, and
 // the old bytes survive wherever the save did not succeed.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "tests/program.h"
 
@@ -45,6 +49,8 @@ struct Fault {
   std::vector<std::string> gone = {};  // files the run removes
   // What else must hold afterwards.
   std::function<void(const TempDir&)> verify = [](const TempDir&) {};
+  // Runs beside the program while it runs.
+  std::function<void(const TempDir&)> meanwhile = nullptr;
 };
 
 ChildSetup FileSizeLimit(long bytes, bool asNobody = false) {
@@ -117,6 +123,34 @@ std::string PrepareAttributes(const TempDir& dir, ChildSetup&) {
   return "";
 }
 
+// The argument vector of the running process started as `argv0`, as the
+// process list shows it; empty while there is none.
+std::string ShownArguments(const std::string& argv0) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    std::string shown = ReadFile(entry.path() / "cmdline");
+    if (shown.starts_with(argv0 + '\0')) return shown;
+  }
+  return "";
+}
+
+// While another process holds the lock, the run that waits for it shows
+// its user name but no longer its password ("pw": two zero bytes).
+void ExpectPasswordHiddenWhileWaiting(const TempDir& dir, int lock) {
+  const std::string hidden = std::string("\0-u\0newcomer\0-p\0", 16) + std::string(3, '\0');
+  std::string shown;
+  if (std::filesystem::exists("/proc/self/cmdline")) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!(shown = ShownArguments(dir.File("users"))).ends_with(hidden) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(shown.ends_with(hidden)) << "shown: " << shown;
+    EXPECT_EQ(ReadFile(dir.File("users.dat")), OldContent()) << "the run did not wait";
+  }
+  ::close(lock);
+}
+
 std::vector<std::string> Entries(const std::string& directory) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
@@ -136,6 +170,7 @@ TEST(FaultTest, SaveFaults) {
     };
   };
   const std::string longName(240, 'n');
+  int lock = -1;
   const Fault faults[] = {
       // The program ignores SIGXFSZ itself, so the write fails and is reported.
       {"file-size limit", none, FileSizeLimit(4096), kDenied, 1, false},
@@ -222,6 +257,14 @@ TEST(FaultTest, SaveFaults) {
          return std::string();
        },
        {}, kUnableToLoad, 1, false, ""},
+      // Held as the program takes it, until the password was seen hidden.
+      {"lock held by another process",
+       [&lock](const TempDir& dir, ChildSetup&) {
+         lock = ::open(dir.File("users.dat").c_str(), O_RDONLY | O_CLOEXEC);
+         return ::flock(lock, LOCK_EX) == 0 ? "" : "cannot take the lock";
+       },
+       {}, kAdded, 0, true, "users.dat", {}, [](const TempDir&) {},
+       [&lock](const TempDir& dir) { ExpectPasswordHiddenWhileWaiting(dir, lock); }},
       {"closed standard output", none, Stdout(ChildSetup::Stdout::kClosed), "", 0, true},
       {"broken pipe", none, Stdout(ChildSetup::Stdout::kBrokenPipe), "", 0, true},
   };
@@ -240,7 +283,10 @@ TEST(FaultTest, SaveFaults) {
     }
     std::vector<std::string> entries = Entries(dir.path());
 
+    std::thread beside;
+    if (fault.meanwhile) beside = std::thread(fault.meanwhile, std::cref(dir));
     ChildResult result = program.Run({"add", "-u", "newcomer", "-p", "pw"}, setup);
+    if (beside.joinable()) beside.join();
     ::chmod(dir.path().c_str(), 0700);
     EXPECT_EQ(result.output, fault.output);
     EXPECT_EQ(result.exitStatus, fault.exitStatus);
