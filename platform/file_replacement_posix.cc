@@ -264,18 +264,8 @@ bool FileReplacement::Begin(const std::string& path) {
   return inPlace_;
 }
 
-bool FileReplacement::Write(std::string_view bytes) {
-  if (failed_ || (!inPlace_ && handle_ < 0)) return false;
-  if (inPlace_) {
-    content_.append(bytes);
-    return true;
-  }
-  if (!posix::WriteAllAt(Fd(handle_), bytes, static_cast<off_t>(written_))) {
-    failed_ = true;
-    return false;
-  }
-  written_ += bytes.size();
-  return true;
+bool FileReplacement::WriteAt(std::string_view bytes, unsigned long long offset) {
+  return posix::WriteAllAt(Fd(handle_), bytes, static_cast<off_t>(offset));
 }
 
 bool FileReplacement::Commit() {

@@ -151,18 +151,8 @@ bool FileReplacement::Begin(const std::string& path) {
   return inPlace_;
 }
 
-bool FileReplacement::Write(std::string_view bytes) {
-  if (failed_ || (!inPlace_ && handle_ == kNoHandle)) return false;
-  if (inPlace_) {
-    content_.append(bytes);
-    return true;
-  }
-  if (!windows::WriteAllAt(Handle(handle_), bytes, written_)) {
-    failed_ = true;
-    return false;
-  }
-  written_ += bytes.size();
-  return true;
+bool FileReplacement::WriteAt(std::string_view bytes, unsigned long long offset) {
+  return windows::WriteAllAt(Handle(handle_), bytes, offset);
 }
 
 bool FileReplacement::Commit() {

@@ -112,13 +112,17 @@ class FileReplacement {
   bool Commit();
 
  private:
+  // Writes to the new file at `offset`; false on a write error.
+  bool WriteAt(std::string_view bytes, unsigned long long offset);
   bool CommitInPlace();
   void Discard();
+
+  static constexpr std::intptr_t kNoFile = -1;
 
   std::string target_;     // the file that is replaced
   std::string temporary_;  // the new file beside it; empty when rewriting in place
   std::string content_;    // the new content, kept only when rewriting in place
-  std::intptr_t handle_ = -1;
+  std::intptr_t handle_ = kNoFile;
   unsigned long long written_ = 0;
   bool inPlace_ = false;
   bool failed_ = false;
