@@ -41,8 +41,8 @@ fs::path ReachableBase(TempDir::Use use) {
   fs::path preferred = fs::temp_directory_path();
 #ifndef _WIN32
   if (::geteuid() == 0) {
-    for (const fs::path& candidate : {preferred, fs::path("/tmp"), fs::path("/var/tmp"),
-                                      fs::path("/dev/shm")}) {
+    for (const fs::path& candidate :
+         {preferred, fs::path("/tmp"), fs::path("/var/tmp"), fs::path("/dev/shm")}) {
       if (OthersCanEnter(candidate, use)) return candidate;
     }
     return {};
