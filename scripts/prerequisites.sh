@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts beside it. Makes sure that what the build and the
 # tests need is there: on Debian or Ubuntu it installs what is missing with
 # apt-get (through sudo when not root), saying so; elsewhere it stops with
