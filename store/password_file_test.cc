@@ -95,15 +95,36 @@ TEST(PasswordFileTest, LongLinesGrowTheBuffer) {
   EXPECT_EQ(list.records.back().userName, "b");
 }
 
-// A valid file cut at every length never crashes the reader, and a cut that
-// falls on a line end loads the records before it.
+// A valid file cut at every length never crashes the reader and keeps the
+// records of the whole lines before the cut; a cut that falls on a line end
+// loads exactly those.
 TEST(PasswordFileTest, TruncatedFilesLoadOrFailCleanly) {
-  const std::string file = "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\r\nbob:AAAAAA==:x\n\n:c:d:e\n";
-  for (std::size_t length = 0; length <= file.size(); ++length) {
-    UserList list;
-    ReadBytes(list, file.substr(0, length));
-    EXPECT_LE(list.records.size(), 3u) << length;
+  const struct {
+    std::string bytes, records;
+  } lines[] = {
+      {"alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\r\n", "alice|4hsAAA==|9O5WqgNDt1hxrwP0OBQOIA==\n"},
+      {"bob:AAAAAA==:x\n", "bob|AAAAAA==|x\n"},
+      {"\n", ""},
+      {":c:d:e\n", "c|d|e\n"},
+  };
+  std::string before, records;  // the whole lines so far, and what they load
+  for (const auto& line : lines) {
+    for (std::size_t cut = 0; cut < line.bytes.size(); ++cut) {
+      UserList list;
+      bool loads = ReadBytes(list, before + line.bytes.substr(0, cut));
+      std::string shown = Show(list);
+      EXPECT_EQ(shown.substr(0, records.size()), records) << before.size() + cut;
+      if (cut == 0) {
+        EXPECT_TRUE(loads) << before.size();
+        EXPECT_EQ(shown, records) << before.size();
+      }
+    }
+    before += line.bytes;
+    records += line.records;
   }
+  UserList list;
+  EXPECT_TRUE(ReadBytes(list, before));
+  EXPECT_EQ(Show(list), records);
 }
 
 TEST(PasswordFileTest, ReadErrorFailsTheLoad) {

@@ -2,25 +2,42 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace {
 
 constexpr uid_t kNobody = 65534;
 
-std::string Drain(int fd) {
-  std::string bytes;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-    if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+// Reads both pipes to their ends at once: a child that fills one while the
+// other is being waited on would otherwise block for ever.
+void Drain(int out, int err, ChildResult& result) {
+  pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+  std::string* sinks[2] = {&result.output, &result.errors};
+  int open = 2;
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;  // poll skips it from now on
+        --open;
+      }
+    }
   }
-  return bytes;
 }
 
 void SetUpChild(const ChildSetup& setup, int out[2], int err[2]) {
@@ -57,6 +74,8 @@ void SetUpChild(const ChildSetup& setup, int out[2], int err[2]) {
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(125);
   }
   if (setup.asNobody && ::geteuid() == 0) {
+    // Root's supplementary groups would otherwise still open group-readable
+    // and group-writable files; only the groups asked for stay.
     std::vector<gid_t> groups(setup.groups.begin(), setup.groups.end());
     if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(kNobody) != 0 ||
         ::setuid(kNobody) != 0) {
@@ -72,7 +91,12 @@ bool RunningAsRoot() { return ::geteuid() == 0; }
 ChildResult RunInChild(const std::function<int()>& body, const ChildSetup& setup) {
   int out[2], err[2];
   ChildResult result;
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return result;
+  if (::pipe(out) != 0) return result;
+  if (::pipe(err) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return result;
+  }
   pid_t pid = ::fork();
   if (pid == 0) {
     SetUpChild(setup, out, err);
@@ -80,10 +104,10 @@ ChildResult RunInChild(const std::function<int()>& body, const ChildSetup& setup
   }
   ::close(out[1]);
   ::close(err[1]);
-  result.output = Drain(out[0]);
-  result.errors = Drain(err[0]);
+  if (pid > 0) Drain(out[0], err[0], result);
   ::close(out[0]);
   ::close(err[0]);
+  if (pid < 0) return result;
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

@@ -10,7 +10,7 @@ struct ChildSetup {
   std::string workingDirectory;  // empty: the test's own
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; -1: none
   bool asNobody = false;         // drop root to uid/gid 65534 (no-op when not root)
-  std::vector<unsigned> groups;  // with asNobody: its supplementary groups
+  std::vector<unsigned> groups;  // with asNobody: its only supplementary groups
   // Runs in the child before root is dropped; false ends it with status 125.
   std::function<bool()> beforeStart;
   enum class Stdout { kCapture, kClosed, kBrokenPipe } stdoutMode = Stdout::kCapture;
@@ -24,7 +24,8 @@ struct ChildResult {
 };
 
 // Runs `body` in a forked child set up as asked; its return value is the
-// exit status.
+// exit status. Standard output and standard error are read together, so
+// the child may write any amount to either.
 ChildResult RunInChild(const std::function<int()>& body, const ChildSetup& setup = {});
 
 // Runs `program` with exactly `argv` (argv[0] included, which may differ

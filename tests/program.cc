@@ -1,5 +1,7 @@
 #include "tests/program.h"
 
+#include <filesystem>
+
 const char* const kUsage =
     "users - password file utility\n"
     "Usage: \n"
@@ -14,8 +16,33 @@ const char* const kUsage =
     "replace an existing entry.\n"
     "\n";
 
+namespace {
+
+const std::string& ReachableCopy() {
+  static const TempDir dir(TempDir::Use::kPrograms);
+  static const std::string copy = [] {
+    std::string path = dir.File("users");
+    std::filesystem::copy_file(USERS_BINARY, path);
+    std::filesystem::permissions(path, std::filesystem::perms{0755});
+    return path;
+  }();
+  return copy;
+}
+
+}  // namespace
+
+std::string WhyNobodyCannotRun() {
+  if (!RunningAsRoot()) return "";
+  if (!TempDir::OthersCanReach(TempDir::Use::kPrograms)) {
+    return "no scratch directory that user nobody can enter and run programs in: "
+           "set TMPDIR to one";
+  }
+  return "";
+}
+
 ChildResult Program::Run(const std::vector<std::string>& arguments, const ChildSetup& setup) const {
   std::vector<std::string> argv{argv0_};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return RunProgram(USERS_BINARY, argv, setup);
+  bool dropsRoot = setup.asNobody && RunningAsRoot();
+  return RunProgram(dropsRoot ? ReachableCopy() : std::string(USERS_BINARY), argv, setup);
 }

@@ -13,6 +13,9 @@ class Program {
  public:
   explicit Program(const TempDir& dir) : argv0_(dir.File("users")), file_(dir.File("users.dat")) {}
 
+  // A child that drops root's rights (ChildSetup::asNobody) runs a copy of
+  // the program that every user can start: the build may lie below a
+  // directory that only its owner can enter.
   ChildResult Run(const std::vector<std::string>& arguments, const ChildSetup& setup = {}) const;
 
   const std::string& passwordFile() const { return file_; }
@@ -21,6 +24,10 @@ class Program {
   std::string argv0_;
   std::string file_;
 };
+
+// Empty when a run with ChildSetup::asNobody can reach the program and the
+// files of a TempDir; otherwise why it cannot, for GTEST_SKIP().
+std::string WhyNobodyCannotRun();
 
 // The usage text, byte for byte.
 extern const char* const kUsage;
