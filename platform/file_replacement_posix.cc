@@ -78,18 +78,23 @@ std::string StemFor(const std::string& target) {
 }
 
 // Removes the new files that runs killed during a save of the same file
-// left: regular files named exactly as this save names its own. Only the
-// holder of the file's lock may call it, as no other save is then under way.
+// left: regular files named exactly as this save names its own, which no
+// live save holds locked.
 void RemoveLeftovers(const std::string& directory, const std::string& stem) {
   DIR* listing = ::opendir(directory.c_str());
   if (listing == nullptr) return;
   while (const dirent* entry = ::readdir(listing)) {
     if (!IsTemporaryName(entry->d_name, stem)) continue;
+    int fd = ::openat(::dirfd(listing), entry->d_name,
+                      O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
     struct stat info;
-    if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        posix::LockRecords(fd, F_WRLCK, posix::LockRange::kContent, false) ==
+            posix::LockResult::kLocked) {
       ::unlinkat(::dirfd(listing), entry->d_name, 0);
     }
+    ::close(fd);
   }
   ::closedir(listing);
 }
@@ -254,7 +259,13 @@ bool FileReplacement::Begin(const std::string& path) {
       posix::SetTemporaryToRemove(temporary_.c_str());
     }
   }
-  bool matched = fd >= 0 && (old >= 0 ? CopyAttributes(old, fd) : NewFileMode(fd));
+  // Locked for as long as it lives, so that no other save takes it for a
+  // leftover. The old file's other names (hard links) would keep the old
+  // content after a rename.
+  bool matched = fd >= 0 &&
+                 posix::LockRecords(fd, F_WRLCK, posix::LockRange::kContent, false) !=
+                     posix::LockResult::kBusy &&
+                 (old >= 0 ? info.st_nlink == 1 && CopyAttributes(old, fd) : NewFileMode(fd));
   if (old >= 0) ::close(old);
   if (matched) return true;
   Discard();
@@ -303,7 +314,8 @@ bool FileReplacement::CommitInPlace() {
   // The write lock keeps readers out until the new content is whole; the
   // old content is kept to be put back if a write fails.
   std::string old;
-  if (!posix::LockWholeFile(fd, F_WRLCK) || !posix::ReadAll(fd, &old) ||
+  if (posix::LockRecords(fd, F_WRLCK, posix::LockRange::kContent) == posix::LockResult::kBusy ||
+      !posix::ReadAll(fd, &old) ||
       !ReserveRoom(fd, static_cast<off_t>(content_.size()))) {
     return false;
   }

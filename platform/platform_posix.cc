@@ -2,7 +2,6 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -18,7 +17,6 @@
 #include "platform/platform.h"
 #include "platform/posix_io.h"
 #include "platform/posix_signals.h"
-#include "platform/wait.h"
 
 namespace platform {
 
@@ -96,7 +94,9 @@ bool InputFile::Open(const std::string& path) {
   struct stat info;
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   // Waits out an in-place rewrite, which holds the write lock.
-  if (!posix::LockWholeFile(fd, F_RDLCK)) return false;
+  if (posix::LockRecords(fd, F_RDLCK, posix::LockRange::kContent) == posix::LockResult::kBusy) {
+    return false;
+  }
   sizeHint_ = static_cast<std::size_t>(info.st_size);
   return true;
 }
@@ -117,17 +117,13 @@ void FileLock::Release() {
 
 FileLock::Outcome FileLock::Acquire(const std::string& path) {
   for (;;) {
-    int fd = posix::OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    // Open for writing, as a write lock needs.
+    int fd = posix::OpenRetrying(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return Outcome::kNone;
-    bool refused = false;
-    bool locked = WaitFor([&] {
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-      refused = errno != EWOULDBLOCK && errno != EINTR;
-      return refused;
-    });
-    if (!locked || refused) {
+    posix::LockResult locked = posix::LockRecords(fd, F_WRLCK, posix::LockRange::kTurn);
+    if (locked != posix::LockResult::kLocked) {
       ::close(fd);
-      return refused ? Outcome::kNone : Outcome::kBusy;
+      return locked == posix::LockResult::kBusy ? Outcome::kBusy : Outcome::kNone;
     }
     // A run that held the lock before may have replaced the file; then the
     // lock is on the old one and must be taken again on the new one.

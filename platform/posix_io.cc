@@ -48,31 +48,43 @@ bool ReadAll(int fd, std::string* bytes) {
   return true;
 }
 
-bool LockWholeFile(int fd, short type) {
+namespace {
+
+#ifdef F_OFD_SETLK
+constexpr int kSetLock = F_OFD_SETLK;
+#else
+// Locks of the process instead: closing any descriptor of the file then
+// lets them go, the turn too.
+constexpr int kSetLock = F_SETLK;
+#endif
+
+}  // namespace
+
+LockResult LockRecords(int fd, short type, LockRange range, bool wait) {
+  // Far past any password file, and within every file system's offsets.
+  constexpr off_t kTurnByte = off_t{1} << 62;
   struct flock lock = {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
-#ifdef F_OFD_SETLK
-  // A lock of the open file rather than of the process, so that closing
-  // another descriptor of the same file cannot let it go.
-  int command = F_OFD_SETLK;
-#else
-  int command = F_SETLK;
-#endif
-  bool locked = false;
-  bool waited = WaitFor([&] {
-    if (::fcntl(fd, command, &lock) == 0) return locked = true;
-    if (errno == EACCES || errno == EAGAIN || errno == EINTR) return false;
-    if (errno == EINVAL && command != F_SETLK) {
-      command = F_SETLK;  // a kernel without open file locks
-      return false;
+  lock.l_start = range == LockRange::kTurn ? kTurnByte : 0;
+  lock.l_len = range == LockRange::kTurn ? 1 : kTurnByte;
+  LockResult result = LockResult::kBusy;
+  auto tryOnce = [&] {
+    if (::fcntl(fd, kSetLock, &lock) == 0) {
+      result = LockResult::kLocked;
+    } else if (errno != EACCES && errno != EAGAIN && errno != EINTR) {
+      // No record locks here (ENOLCK), or a kernel without locks of the
+      // open file (EINVAL): going on unlocked is as safe as it was before.
+      result = LockResult::kUnsupported;
     }
-    // No record locks on this file system (ENOLCK, for instance): going on
-    // unlocked is as safe as it was before they existed.
-    locked = errno == ENOLCK;
-    return true;
-  });
-  return waited && locked;
+    return result != LockResult::kBusy;
+  };
+  if (wait) {
+    WaitFor(tryOnce);
+  } else {
+    tryOnce();
+  }
+  return result;
 }
 
 }  // namespace platform::posix

@@ -21,11 +21,21 @@ bool WriteAllAt(int fd, std::string_view bytes, off_t offset);
 // read error.
 bool ReadAll(int fd, std::string* bytes);
 
-// Takes a record lock of `type` (F_RDLCK, or F_WRLCK on a descriptor open
-// for writing) over the whole file, waiting as WaitFor does. The lock goes
-// with the descriptor. Returns false when the wait ran out or the lock was
-// refused; a file system without record locks counts as locked.
-bool LockWholeFile(int fd, short type);
+// The record locks of a password file. Changing runs take turns by locking
+// one byte far past any content; readers lock the content before it shared,
+// and an in-place rewrite exclusively, so the two kinds never meet.
+enum class LockRange { kContent, kTurn };
+enum class LockResult {
+  kLocked,
+  kBusy,         // another open file holds a lock in the way
+  kUnsupported,  // the file system has no record locks
+};
+
+// Takes a lock of `type` (F_RDLCK, or F_WRLCK on a descriptor open for
+// writing) on `range`. It is a lock of the open file, not of the process,
+// and goes when the descriptor is closed. With `wait`, a lock in the way is
+// waited for as WaitFor does.
+LockResult LockRecords(int fd, short type, LockRange range, bool wait = true);
 
 }  // namespace platform::posix
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,10 +83,7 @@ TEST(ConcurrencyTest, ReaderWaitsOutAnInPlaceRewrite) {
   Program program(dir);
   WriteFile(program.passwordFile(), "bob:AAAAAA==:d\n");
   int fd = ::open(program.passwordFile().c_str(), O_RDWR | O_CLOEXEC);
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+  ASSERT_TRUE(LockWholeFile(fd, F_WRLCK));
 
   std::atomic<bool> done = false;
   ChildResult result;
@@ -102,14 +98,15 @@ TEST(ConcurrencyTest, ReaderWaitsOutAnInPlaceRewrite) {
   EXPECT_EQ(result.output, "Operation failed:  Username and password do not match.\n");
 }
 
-// Whoever holds the lock for longer than the wait costs a changing run a
-// failure, with the file untouched, and not a hang.
+// Whoever holds a lock in the way for longer than the wait (here a reader
+// of the whole file) costs a changing run a failure, with the file
+// untouched, and not a hang.
 TEST(ConcurrencyTest, LockWaitEnds) {
   TempDir dir;
   Program program(dir);
   WriteFile(program.passwordFile(), "bob:AAAAAA==:d\n");
   int fd = ::open(program.passwordFile().c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  ASSERT_TRUE(LockWholeFile(fd, F_RDLCK));
   auto start = std::chrono::steady_clock::now();
   ChildResult result = program.Run({"add", "-u", "carol", "-p", "pw"});
   auto waited = std::chrono::steady_clock::now() - start;

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -170,7 +169,7 @@ TEST(FaultTest, SaveFaults) {
       return std::string();
     };
   };
-  const std::string longName(240, 'n');
+  const std::string longName(250, 'n');
   int lock = -1;
   const Fault faults[] = {
       // The program ignores SIGXFSZ itself, so the write fails and is reported.
@@ -200,7 +199,8 @@ TEST(FaultTest, SaveFaults) {
          return NeedsRoot();
        },
        FileSizeLimit(4096, true), kDenied, 1, false},
-      // The rename is refused (EPERM), the file is writable: it is rewritten.
+      // A new file could not have the other user as owner (and the sticky
+      // bit would refuse its rename), the file is writable: it is rewritten.
       {"another user's file in a sticky directory",
        [](const TempDir& dir, ChildSetup&) {
          ::chmod(dir.File("users.dat").c_str(), 0666);
@@ -229,6 +229,16 @@ TEST(FaultTest, SaveFaults) {
          EXPECT_EQ(Attribute(dir.File("users.dat"), "user.origin"), "hr");
          EXPECT_EQ(Attribute(dir.File("users.dat"), "system.posix_acl_access"),
                    AccessControlList());
+       }},
+      // A rename would leave the other name with the old users.
+      {"hard link",
+       [](const TempDir& dir, ChildSetup&) {
+         std::filesystem::create_hard_link(dir.File("users.dat"), dir.File("other.dat"));
+         return std::string();
+       },
+       {}, kAdded, 0, true, "users.dat", {},
+       [](const TempDir& dir) {
+         EXPECT_EQ(ReadFile(dir.File("other.dat")), ReadFile(dir.File("users.dat")));
        }},
       // The rename onto a mount point is refused (EBUSY): rewritten in place.
       {"file bind-mounted over the password file", PrepareBindMount, {}, kAdded, 0, true,
@@ -265,7 +275,7 @@ TEST(FaultTest, SaveFaults) {
       {"lock held by another process",
        [&lock](const TempDir& dir, ChildSetup&) {
          lock = ::open(dir.File("users.dat").c_str(), O_RDONLY | O_CLOEXEC);
-         return ::flock(lock, LOCK_EX) == 0 ? "" : "cannot take the lock";
+         return LockWholeFile(lock, F_RDLCK) ? "" : "no record locks here";
        },
        {}, kAdded, 0, true, "users.dat", {}, [](const TempDir&) {},
        [&lock](const TempDir& dir) { ExpectPasswordHiddenWhileWaiting(dir, lock); }},

@@ -1,5 +1,7 @@
 #include "tests/program.h"
 
+#include <fcntl.h>
+
 #include <filesystem>
 
 const char* const kUsage =
@@ -38,6 +40,13 @@ std::string WhyNobodyCannotRun() {
            "set TMPDIR to one";
   }
   return "";
+}
+
+bool LockWholeFile(int fd, short type) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
 ChildResult Program::Run(const std::vector<std::string>& arguments, const ChildSetup& setup) const {

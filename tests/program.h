@@ -29,6 +29,11 @@ class Program {
 // files of a TempDir; otherwise why it cannot, for GTEST_SKIP().
 std::string WhyNobodyCannotRun();
 
+// Locks the whole file open as `fd` (F_RDLCK or F_WRLCK, without waiting)
+// as another program might, in the program's way both of readers and of
+// runs that change it. The lock goes when `fd` is closed.
+bool LockWholeFile(int fd, short type);
+
 // The usage text, byte for byte.
 extern const char* const kUsage;
 
