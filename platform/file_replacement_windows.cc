@@ -42,32 +42,39 @@ std::string NameOf(const std::string& path) {
 }
 
 // Removes the new files that runs killed during a save of the same file
-// left: files named exactly as this save names its own. Only the holder of
-// the file's lock may call it, as no other save is then under way.
+// left: files named exactly as this save names its own, which no live save
+// holds open.
 void RemoveLeftovers(const std::string& directory, const std::string& stem) {
   WIN32_FIND_DATAA entry;
   HANDLE listing = ::FindFirstFileA((directory + "\\" + stem + ".tmp-*").c_str(), &entry);
   if (listing == INVALID_HANDLE_VALUE) return;
   do {
     const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    if ((entry.dwFileAttributes & notPlain) == 0 && IsTemporaryName(entry.cFileName, stem)) {
-      ::DeleteFileA((directory + "\\" + entry.cFileName).c_str());
+    if ((entry.dwFileAttributes & notPlain) != 0 || !IsTemporaryName(entry.cFileName, stem)) {
+      continue;
     }
+    // Opened unshared, it cannot be open elsewhere; it goes when closed.
+    HANDLE file = ::CreateFileA((directory + "\\" + entry.cFileName).c_str(), DELETE, 0,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
   } while (::FindNextFileA(listing, &entry));
   ::FindClose(listing);
 }
 
-// Grows the space that the file holds to `size` bytes without changing its
-// size or content, so that a full disk or a quota shows before any write.
-bool ReserveRoom(HANDLE file, std::uint64_t size) {
+// Grows the space that the file of `oldSize` bytes holds to `size` bytes
+// without changing its size or content, so that a full disk or a quota shows
+// before any write. (A smaller allocation would cut the file.)
+bool ReserveRoom(HANDLE file, std::uint64_t oldSize, std::uint64_t size) {
+  if (size <= oldSize) return true;
   FILE_ALLOCATION_INFO allocation;
   allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
   if (::SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof allocation)) {
     return true;
   }
+  // Where reservations are not to be had, a write that fails is undone.
   DWORD error = ::GetLastError();
-  // Without reservations, a write that fails is undone afterwards.
-  return error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL;
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 // Gives the new file `to` the old file's owner, group and access-control
@@ -198,7 +205,7 @@ bool FileReplacement::CommitInPlace() {
   // the old content is kept to be put back if a write fails.
   std::string old;
   if (!windows::LockWholeFile(file, true) || !windows::ReadAll(file, &old) ||
-      !ReserveRoom(file, content_.size())) {
+      !ReserveRoom(file, old.size(), content_.size())) {
     return false;
   }
   windows::SaveHold hold;

@@ -144,8 +144,22 @@ FileLock::Outcome FileLock::Acquire(const std::string& path) {
   // its holder dies.
   if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return Outcome::kNone;
   std::string name = "users-password-file-" + std::to_string(Fnv1a(windows::FinalPath(path)));
-  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
-  if (mutex == nullptr) mutex = ::CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());
+  // Open to every user (no access-control list), so that runs of different
+  // users, or of one user with and without elevation, share one mutex; and
+  // where another user made it first, opened rather than made.
+  SECURITY_DESCRIPTOR descriptor;
+  ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+  SECURITY_ATTRIBUTES everyone = {sizeof everyone, &descriptor, FALSE};
+  HANDLE mutex = nullptr;
+  for (const char* scope : {"Global\\", "Local\\"}) {
+    std::string scoped = scope + name;
+    mutex = ::CreateMutexA(&everyone, FALSE, scoped.c_str());
+    if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+      mutex = ::OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, scoped.c_str());
+    }
+    if (mutex != nullptr) break;
+  }
   if (mutex == nullptr) return Outcome::kNone;
   DWORD waited = ::WaitForSingleObject(mutex, kWaitSeconds * 1000);
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
