@@ -14,10 +14,6 @@ constexpr std::size_t kBlockSize = 128 << 10;
 // The first block for an input of unknown or small size.
 constexpr std::size_t kSmallBlockSize = 4 << 10;
 
-// Arena bytes per file byte: a record in memory (list node, three strings
-// and the digest's own storage) is about 3.5 times its line.
-constexpr std::size_t kArenaBytesPerFileByte = 4;
-
 }  // namespace
 
 bool UserList::Load(const std::string& filePath) {
@@ -40,7 +36,6 @@ bool UserList::Save(const std::string& filePath) {
 
 bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
   records.clear();
-  arena_.Reset(sizeHint * kArenaBytesPerFileByte);
 
   std::vector<std::string_view> fields;
   std::size_t blockSize = kSmallBlockSize;

@@ -5,19 +5,15 @@
 #include <cstdint>
 #include <memory_resource>
 
-// The memory of a user list's records: handed out in order from large
-// blocks and freed all at once, which makes loading a large file cheap.
-// Freeing a single allocation does nothing.
+// The memory of a user list's records: handed out in order from blocks that
+// grow with what is used, and freed all at once when the arena is destroyed,
+// which makes loading a large file cheap. Freeing one allocation does nothing.
 class RecordArena : public std::pmr::memory_resource {
  public:
   RecordArena() = default;
   RecordArena(const RecordArena&) = delete;
   RecordArena& operator=(const RecordArena&) = delete;
-  ~RecordArena() override { Release(); }
-
-  // Frees every block; the next block holds at least `expectedBytes`. Only
-  // while nothing allocated from the arena is in use.
-  void Reset(std::size_t expectedBytes);
+  ~RecordArena() override;
 
  private:
   struct Block {
@@ -37,12 +33,10 @@ class RecordArena : public std::pmr::memory_resource {
   }
 
   void* AllocateInNewBlock(std::size_t bytes, std::size_t alignment);
-  void Release();
 
   Block* last_ = nullptr;
   std::uintptr_t next_ = 0;   // first free byte of the last block
   std::uintptr_t limit_ = 0;  // end of the last block
-  std::size_t nextBlockSize_ = 0;
 };
 
 #endif  // USERS_STORE_RECORD_ARENA_H_

@@ -13,7 +13,10 @@
 
 // The password file held in memory: its records in file order and the path
 // it was loaded from. Records are found by the first exactly equal name.
-class UserList {
+// The records and their strings come from the list's own arena, a base so
+// that it is there before `records` is made and until it is gone: a list may
+// allocate even while it is empty.
+class UserList : private RecordArena {
  public:
   using Records = std::pmr::list<UserRecord>;
   // Reads up to `capacity` bytes into `buffer`: the count, 0 at the end,
@@ -21,6 +24,9 @@ class UserList {
   using ReadFunction = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
   // Takes the next bytes of the output; false on a write error.
   using WriteFunction = std::function<bool(std::string_view bytes)>;
+
+  std::string path;
+  Records records{this};
 
   UserList() = default;
   UserList(const UserList&) = delete;
@@ -72,13 +78,6 @@ class UserList {
 
  private:
   bool AddLine(std::string_view line, std::vector<std::string_view>& fields);
-
-  // Declared before `records`, which allocates from it.
-  RecordArena arena_;
-
- public:
-  std::string path;
-  Records records{&arena_};
 };
 
 #endif  // USERS_STORE_USER_LIST_H_

@@ -1,28 +1,116 @@
 #ifndef USERS_STORE_USER_RECORD_H_
 #define USERS_STORE_USER_RECORD_H_
 
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <memory_resource>
-#include <string>
 #include <string_view>
+#include <utility>
 
-// One user of the password file. Its strings come from the allocator of the
-// list that holds it, so that a large file's records share one arena.
+// A byte string of a user record, the size of a pointer: it points to a
+// header (the size and whether the string owns its block, in 7-bit groups)
+// with the bytes behind it. A record's three strings may share one block of
+// its list's memory; a string made alone, copied or assigned owns its block.
+class RecordField {
+ public:
+  RecordField() = default;
+  RecordField(std::string_view bytes) {
+    char* block = new char[BlockSize(bytes.size())];
+    Put(block, bytes, true);
+    header_ = block;
+  }
+  RecordField(const RecordField& other) : RecordField(other.view()) {}
+  RecordField& operator=(std::string_view bytes) {
+    RecordField fresh(bytes);
+    std::swap(header_, fresh.header_);
+    return *this;
+  }
+  RecordField& operator=(const RecordField& other) { return *this = other.view(); }
+  ~RecordField() {
+    if ((*header_ & 1) != 0) delete[] header_;
+  }
+
+  std::string_view view() const {
+    const auto* p = reinterpret_cast<const unsigned char*>(header_);
+    std::size_t value = *p & 0x7fu;
+    for (int shift = 7; (*p++ & 0x80) != 0; shift += 7) value |= std::size_t{*p & 0x7fu} << shift;
+    return {reinterpret_cast<const char*>(p), value >> 1};
+  }
+  operator std::string_view() const { return view(); }
+  const char* data() const { return view().data(); }
+  std::size_t size() const { return view().size(); }
+  bool empty() const { return size() == 0; }
+  char back() const { return view().back(); }
+
+  friend bool operator==(const RecordField& a, const RecordField& b) { return a.view() == b.view(); }
+  friend bool operator==(const RecordField& a, std::string_view b) { return a.view() == b; }
+
+ private:
+  friend struct UserRecord;
+
+  static std::size_t BlockSize(std::size_t size) {
+    std::size_t header = 1;
+    for (std::size_t value = size >> 6; value != 0; value >>= 7) ++header;
+    return header + size;
+  }
+  // Writes the header and, when `copy`, the bytes at `out`; returns the end.
+  static char* Put(char* out, std::string_view bytes, bool owned, bool copy = true) {
+    std::size_t value = bytes.size() * 2 + (owned ? 1 : 0);
+    for (; value >= 0x80; value >>= 7) *out++ = static_cast<char>((value & 0x7f) | 0x80);
+    *out++ = static_cast<char>(value);
+    if (copy && !bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+    return out + bytes.size();
+  }
+
+  const char* header_ = "";  // size 0, owns nothing
+};
+
+// One user of the password file.
 struct UserRecord {
-  using allocator_type = std::pmr::polymorphic_allocator<char>;
+  using allocator_type = std::pmr::polymorphic_allocator<>;
 
   UserRecord() = default;
-  UserRecord(std::string_view userName, std::string_view salt, std::string_view digest,
-             const allocator_type& allocator = {})
-      : userName(userName, allocator), salt(salt, allocator), digest(digest, allocator) {}
+  UserRecord(std::string_view name, std::string_view salt, std::string_view digest)
+      : userName(name), salt(salt), digest(digest) {}
+  // Puts the three strings in one block from `allocator` that the record
+  // never gives back: its resource must free all of its memory when it is
+  // destroyed, as std::pmr's monotonic and pool resources do.
+  // new_delete_resource() gets a block for each string instead.
+  UserRecord(std::string_view name, std::string_view salt, std::string_view digest,
+             const allocator_type& allocator) {
+    std::pmr::memory_resource* memory = allocator.resource();
+    if (memory == std::pmr::new_delete_resource()) {
+      *this = UserRecord(name, salt, digest);
+      return;
+    }
+    std::size_t size = RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
+                       RecordField::BlockSize(digest.size());
+    char* out = static_cast<char*>(memory->allocate(size, 1));
+    auto at = [](std::string_view bytes) { return reinterpret_cast<std::uintptr_t>(bytes.data()); };
+    // Short strings that stand as "name:salt:digest" in a line take one copy,
+    // and their one-byte headers then take the places of the separators.
+    bool inLine = at(salt) == at(name) + name.size() + 1 &&
+                  at(digest) == at(salt) + salt.size() + 1 &&
+                  size == name.size() + salt.size() + digest.size() + 3;
+    if (inLine) std::memcpy(out + 1, name.data(), size - 1);
+    this->userName.header_ = out;
+    out = RecordField::Put(out, name, false, !inLine);
+    this->salt.header_ = out;
+    out = RecordField::Put(out, salt, false, !inLine);
+    this->digest.header_ = out;
+    RecordField::Put(out, digest, false, !inLine);
+  }
   UserRecord(const UserRecord& other, const allocator_type& allocator)
       : UserRecord(other.userName, other.salt, other.digest, allocator) {}
   UserRecord(const UserRecord& other) = default;
+  UserRecord& operator=(const UserRecord& other) = default;
 
   bool operator==(const UserRecord& other) const = default;
 
-  std::pmr::string userName;
-  std::pmr::string salt;
-  std::pmr::string digest;
+  RecordField userName;
+  RecordField salt;
+  RecordField digest;
 };
 
 #endif  // USERS_STORE_USER_RECORD_H_
