@@ -31,7 +31,7 @@ void* RecordArena::AllocateInNewBlock(std::size_t bytes, std::size_t alignment) 
   last_ = new (memory) Block{last_, size};
   next_ = reinterpret_cast<std::uintptr_t>(last_ + 1);
   limit_ = reinterpret_cast<std::uintptr_t>(memory) + size;
-  return do_allocate(bytes, alignment);
+  return Allocate(bytes, alignment);
 }
 
 RecordArena::~RecordArena() {

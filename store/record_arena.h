@@ -3,34 +3,62 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory_resource>
+#include <memory>
+#include <new>
+#include <utility>
 
 // The memory of a user list's records: handed out in order from blocks that
 // grow with what is used, and freed all at once when the arena is destroyed,
 // which makes loading a large file cheap. Freeing one allocation does nothing.
-class RecordArena : public std::pmr::memory_resource {
+class RecordArena {
  public:
+  // Gives a standard container the arena's memory, and itself to the
+  // elements it builds that take an allocator.
+  template <typename T>
+  struct Allocator {
+    using value_type = T;
+
+    explicit Allocator(RecordArena* arena) : arena(arena) {}
+    template <typename U>
+    Allocator(const Allocator<U>& other) : arena(other.arena) {}
+
+    T* allocate(std::size_t n) {
+      return static_cast<T*>(arena->Allocate(n * sizeof(T), alignof(T)));
+    }
+    void deallocate(T*, std::size_t) {}
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args) {
+      if constexpr (std::uses_allocator_v<U, Allocator>) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)..., *this);
+      } else {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+      }
+    }
+    template <typename U>
+    bool operator==(const Allocator<U>& other) const {
+      return arena == other.arena;
+    }
+
+    RecordArena* arena;
+  };
+
   RecordArena() = default;
   RecordArena(const RecordArena&) = delete;
   RecordArena& operator=(const RecordArena&) = delete;
-  ~RecordArena() override;
+  ~RecordArena();
+
+  void* Allocate(std::size_t bytes, std::size_t alignment) {
+    std::uintptr_t start = (next_ + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+    if (start + bytes > limit_ || start < next_) return AllocateInNewBlock(bytes, alignment);
+    next_ = start + bytes;
+    return reinterpret_cast<void*>(start);
+  }
 
  private:
   struct Block {
     Block* previous;
     std::size_t size;  // of the whole block, this header included
   };
-
-  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-    std::uintptr_t start = (next_ + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
-    if (start + bytes > limit_ || start < next_) return AllocateInNewBlock(bytes, alignment);
-    next_ = start + bytes;
-    return reinterpret_cast<void*>(start);
-  }
-  void do_deallocate(void*, std::size_t, std::size_t) override {}
-  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
-    return this == &other;
-  }
 
   void* AllocateInNewBlock(std::size_t bytes, std::size_t alignment);
 

@@ -18,7 +18,7 @@
 // allocate even while it is empty.
 class UserList : private RecordArena {
  public:
-  using Records = std::pmr::list<UserRecord>;
+  using Records = std::list<UserRecord, RecordArena::Allocator<UserRecord>>;
   // Reads up to `capacity` bytes into `buffer`: the count, 0 at the end,
   // -1 on a read error.
   using ReadFunction = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
@@ -26,7 +26,7 @@ class UserList : private RecordArena {
   using WriteFunction = std::function<bool(std::string_view bytes)>;
 
   std::string path;
-  Records records{this};
+  Records records{Records::allocator_type(this)};
 
   UserList() = default;
   UserList(const UserList&) = delete;

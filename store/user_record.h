@@ -4,14 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory_resource>
 #include <string_view>
 #include <utility>
+
+#include "store/record_arena.h"
 
 // A byte string of a user record, the size of a pointer: it points to a
 // header (the size and whether the string owns its block, in 7-bit groups)
 // with the bytes behind it. A record's three strings may share one block of
-// its list's memory; a string made alone, copied or assigned owns its block.
+// its list's arena; a string made alone, copied or assigned owns its block.
 class RecordField {
  public:
   RecordField() = default;
@@ -68,25 +69,17 @@ class RecordField {
 
 // One user of the password file.
 struct UserRecord {
-  using allocator_type = std::pmr::polymorphic_allocator<>;
+  using allocator_type = RecordArena::Allocator<char>;
 
   UserRecord() = default;
   UserRecord(std::string_view name, std::string_view salt, std::string_view digest)
       : userName(name), salt(salt), digest(digest) {}
-  // Puts the three strings in one block from `allocator` that the record
-  // never gives back: its resource must free all of its memory when it is
-  // destroyed, as std::pmr's monotonic and pool resources do.
-  // new_delete_resource() gets a block for each string instead.
+  // Puts the three strings in one block of the arena, which frees it.
   UserRecord(std::string_view name, std::string_view salt, std::string_view digest,
              const allocator_type& allocator) {
-    std::pmr::memory_resource* memory = allocator.resource();
-    if (memory == std::pmr::new_delete_resource()) {
-      *this = UserRecord(name, salt, digest);
-      return;
-    }
     std::size_t size = RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
                        RecordField::BlockSize(digest.size());
-    char* out = static_cast<char*>(memory->allocate(size, 1));
+    char* out = static_cast<char*>(allocator.arena->Allocate(size, 1));
     auto at = [](std::string_view bytes) { return reinterpret_cast<std::uintptr_t>(bytes.data()); };
     // Short strings that stand as "name:salt:digest" in a line take one copy,
     // and their one-byte headers then take the places of the separators.
