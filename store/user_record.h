@@ -2,7 +2,6 @@
 #define USERS_STORE_USER_RECORD_H_
 
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -22,12 +21,12 @@ class RecordField {
     header_ = block;
   }
   RecordField(const RecordField& other) : RecordField(other.view()) {}
+  RecordField& operator=(const RecordField& other) { return *this = other.view(); }
   RecordField& operator=(std::string_view bytes) {
     RecordField fresh(bytes);
     std::swap(header_, fresh.header_);
     return *this;
   }
-  RecordField& operator=(const RecordField& other) { return *this = other.view(); }
   ~RecordField() {
     if ((*header_ & 1) != 0) delete[] header_;
   }
@@ -39,13 +38,11 @@ class RecordField {
     return {reinterpret_cast<const char*>(p), value >> 1};
   }
   operator std::string_view() const { return view(); }
-  const char* data() const { return view().data(); }
   std::size_t size() const { return view().size(); }
   bool empty() const { return size() == 0; }
   char back() const { return view().back(); }
-
-  friend bool operator==(const RecordField& a, const RecordField& b) { return a.view() == b.view(); }
   friend bool operator==(const RecordField& a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const RecordField& a, const RecordField& b) { return a == b.view(); }
 
  private:
   friend struct UserRecord;
@@ -55,12 +52,12 @@ class RecordField {
     for (std::size_t value = size >> 6; value != 0; value >>= 7) ++header;
     return header + size;
   }
-  // Writes the header and, when `copy`, the bytes at `out`; returns the end.
-  static char* Put(char* out, std::string_view bytes, bool owned, bool copy = true) {
+  // Writes the header and the bytes at `out`; returns the end.
+  static char* Put(char* out, std::string_view bytes, bool owned) {
     std::size_t value = bytes.size() * 2 + (owned ? 1 : 0);
     for (; value >= 0x80; value >>= 7) *out++ = static_cast<char>((value & 0x7f) | 0x80);
     *out++ = static_cast<char>(value);
-    if (copy && !bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
     return out + bytes.size();
   }
 
@@ -74,31 +71,18 @@ struct UserRecord {
   UserRecord() = default;
   UserRecord(std::string_view name, std::string_view salt, std::string_view digest)
       : userName(name), salt(salt), digest(digest) {}
-  // Puts the three strings in one block of the arena, which frees it.
+  // The three strings in one block of the arena, which frees it.
   UserRecord(std::string_view name, std::string_view salt, std::string_view digest,
              const allocator_type& allocator) {
-    std::size_t size = RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
-                       RecordField::BlockSize(digest.size());
-    char* out = static_cast<char*>(allocator.arena->Allocate(size, 1));
-    auto at = [](std::string_view bytes) { return reinterpret_cast<std::uintptr_t>(bytes.data()); };
-    // Short strings that stand as "name:salt:digest" in a line take one copy,
-    // and their one-byte headers then take the places of the separators.
-    bool inLine = at(salt) == at(name) + name.size() + 1 &&
-                  at(digest) == at(salt) + salt.size() + 1 &&
-                  size == name.size() + salt.size() + digest.size() + 3;
-    if (inLine) std::memcpy(out + 1, name.data(), size - 1);
-    this->userName.header_ = out;
-    out = RecordField::Put(out, name, false, !inLine);
-    this->salt.header_ = out;
-    out = RecordField::Put(out, salt, false, !inLine);
-    this->digest.header_ = out;
-    RecordField::Put(out, digest, false, !inLine);
+    char* out = static_cast<char*>(allocator.arena->Allocate(
+        RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
+            RecordField::BlockSize(digest.size()),
+        1));
+    userName.header_ = out;
+    this->salt.header_ = out = RecordField::Put(out, name, false);
+    this->digest.header_ = out = RecordField::Put(out, salt, false);
+    RecordField::Put(out, digest, false);
   }
-  UserRecord(const UserRecord& other, const allocator_type& allocator)
-      : UserRecord(other.userName, other.salt, other.digest, allocator) {}
-  UserRecord(const UserRecord& other) = default;
-  UserRecord& operator=(const UserRecord& other) = default;
-
   bool operator==(const UserRecord& other) const = default;
 
   RecordField userName;
