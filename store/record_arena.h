@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <utility>
 
 // The memory of a user list's records: handed out in order from blocks that
@@ -28,11 +27,7 @@ class RecordArena {
     void deallocate(T*, std::size_t) {}
     template <typename U, typename... Args>
     void construct(U* place, Args&&... args) {
-      if constexpr (std::uses_allocator_v<U, Allocator>) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)..., *this);
-      } else {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-      }
+      std::uninitialized_construct_using_allocator(place, *this, std::forward<Args>(args)...);
     }
     template <typename U>
     bool operator==(const Allocator<U>& other) const {
@@ -55,14 +50,12 @@ class RecordArena {
   }
 
  private:
+  void* AllocateInNewBlock(std::size_t bytes, std::size_t alignment);
+
   struct Block {
     Block* previous;
     std::size_t size;  // of the whole block, this header included
-  };
-
-  void* AllocateInNewBlock(std::size_t bytes, std::size_t alignment);
-
-  Block* last_ = nullptr;
+  }* last_ = nullptr;
   std::uintptr_t next_ = 0;   // first free byte of the last block
   std::uintptr_t limit_ = 0;  // end of the last block
 };
