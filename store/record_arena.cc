@@ -23,7 +23,7 @@ void* RecordArena::AllocateInNewBlock(std::size_t bytes, std::size_t alignment) 
   void* memory;
   if (size >= kLargeBlock) {
     size = (size + kLargePage - 1) / kLargePage * kLargePage;
-    memory = ::operator new (size, std::align_val_t{kLargePage});
+    memory = ::operator new(size, std::align_val_t{kLargePage});
     platform::AdviseLargePages(memory, size);
   } else {
     memory = ::operator new(size);
@@ -39,7 +39,7 @@ RecordArena::~RecordArena() {
     Block* block = last_;
     last_ = block->previous;
     if (block->size >= kLargeBlock) {
-      ::operator delete (block, std::align_val_t{kLargePage});
+      ::operator delete(block, std::align_val_t{kLargePage});
     } else {
       ::operator delete(block);
     }
