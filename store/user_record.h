@@ -41,6 +41,8 @@ class RecordField {
   std::size_t size() const { return view().size(); }
   bool empty() const { return size() == 0; }
   char back() const { return view().back(); }
+  // False for a string that shares its record's block.
+  bool OwnsBlock() const { return (*header_ & 1) != 0; }
   friend bool operator==(const RecordField& a, std::string_view b) { return a.view() == b; }
   friend bool operator==(const RecordField& a, const RecordField& b) { return a == b.view(); }
 
