@@ -2,6 +2,7 @@
 #define USERS_STORE_USER_RECORD_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -54,12 +55,12 @@ class RecordField {
     for (std::size_t value = size >> 6; value != 0; value >>= 7) ++header;
     return header + size;
   }
-  // Writes the header and the bytes at `out`; returns the end.
-  static char* Put(char* out, std::string_view bytes, bool owned) {
+  // Writes the header and, when `copy`, the bytes at `out`; returns the end.
+  static char* Put(char* out, std::string_view bytes, bool owned, bool copy = true) {
     std::size_t value = bytes.size() * 2 + (owned ? 1 : 0);
     for (; value >= 0x80; value >>= 7) *out++ = static_cast<char>((value & 0x7f) | 0x80);
     *out++ = static_cast<char>(value);
-    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+    if (copy && !bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
     return out + bytes.size();
   }
 
@@ -76,14 +77,19 @@ struct UserRecord {
   // The three strings in one block of the arena, which frees it.
   UserRecord(std::string_view name, std::string_view salt, std::string_view digest,
              const allocator_type& allocator) {
-    char* out = static_cast<char*>(allocator.arena->Allocate(
-        RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
-            RecordField::BlockSize(digest.size()),
-        1));
+    std::size_t size = RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
+                       RecordField::BlockSize(digest.size());
+    char* out = static_cast<char*>(allocator.arena->Allocate(size, 1));
+    // Short strings that stand as "name:salt:digest" in a line take one
+    // copy, and their one-byte headers then take the separators' places.
+    auto at = [](std::string_view bytes) { return reinterpret_cast<std::uintptr_t>(bytes.data()); };
+    bool line = size == name.size() + salt.size() + digest.size() + 3 &&
+                at(name) + name.size() + 1 == at(salt) && at(salt) + salt.size() + 1 == at(digest);
+    if (line) std::memcpy(out + 1, name.data(), size - 1);
     userName.header_ = out;
-    this->salt.header_ = out = RecordField::Put(out, name, false);
-    this->digest.header_ = out = RecordField::Put(out, salt, false);
-    RecordField::Put(out, digest, false);
+    this->salt.header_ = out = RecordField::Put(out, name, false, !line);
+    this->digest.header_ = out = RecordField::Put(out, salt, false, !line);
+    RecordField::Put(out, digest, false, !line);
   }
   bool operator==(const UserRecord& other) const = default;
 
