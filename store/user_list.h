@@ -50,7 +50,8 @@ class UserList : private RecordArena {
 
   // Empties `records` and appends one record per line of 3 fields; lines of
   // no field are skipped. Returns true at the end of input, false at an
-  // invalid line or a read error. `sizeHint` is the input's expected size.
+  // invalid line or a read error. `sizeHint`, the input's expected size,
+  // only sizes the read buffer: memory follows the records read.
   bool ReadRecords(const ReadFunction& read, std::size_t sizeHint = 0);
 
   // Writes every record as "name:salt:digest" and a line end, in order.

@@ -29,7 +29,7 @@ class RecordField {
     return *this;
   }
   ~RecordField() {
-    if ((*header_ & 1) != 0) delete[] header_;
+    if (OwnsBlock()) delete[] header_;
   }
 
   std::string_view view() const {
