@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Turns the benchmark's raw results into a table of medians and ratios
-(program/floor, program/peer) and bench/results/summary.json."""
+(program/floor, program/peer) and bench/results/summary.json. The spread
+column is the standard deviation over the mean: how noisy the machine was."""
 
 import json
 import os
@@ -20,7 +21,9 @@ PAIRS = {
 
 def load(results, n):
     with open(os.path.join(results, "hyperfine-%d.json" % n)) as f:
-        medians = {r["command"]: r["median"] * 1000 for r in json.load(f)["results"]}
+        runs = json.load(f)["results"]
+    medians = {r["command"]: r["median"] * 1000 for r in runs}
+    spread = {r["command"]: 100 * (r["stddev"] or 0) / r["mean"] for r in runs}
     memory = {}
     with open(os.path.join(results, "memory-%d.txt" % n)) as f:
         for line in f:
@@ -28,7 +31,7 @@ def load(results, n):
             memory[name] = int(kb) / 1024
     with open(os.path.join(results, "bytes-%d.txt" % n)) as f:
         size = int(f.read())
-    return medians, memory, size
+    return medians, spread, memory, size
 
 
 def machine():
@@ -41,7 +44,9 @@ def machine():
                     break
     except OSError:
         pass
-    return "%s, %d cores, Linux %s" % (model, os.cpu_count(), platform.release())
+    # Other work on a shared machine shows in the load average.
+    return "%s, %d cores, Linux %s, load average %.1f" % (
+        model, os.cpu_count(), platform.release(), os.getloadavg()[0])
 
 
 def main():
@@ -49,10 +54,11 @@ def main():
     summary = {"machine": machine(), "sizes": {}}
     print("Machine: " + summary["machine"])
     for n in sizes:
-        medians, memory, size = load(results, n)
+        medians, spread, memory, size = load(results, n)
         rows = {}
         for name, median in medians.items():
-            row = {"median_ms": round(median, 2), "peak_rss_mb": round(memory.get(name, 0), 1)}
+            row = {"median_ms": round(median, 2), "spread_pct": round(spread[name]),
+                   "peak_rss_mb": round(memory.get(name, 0), 1)}
             if name in PAIRS:
                 floor, peer = PAIRS[name]
                 row["vs_floor"] = round(median / medians[floor], 2)
@@ -63,11 +69,11 @@ def main():
                                "commands": rows}
 
         print("\n### %d users (%.1f MB, %.1f bytes per record)\n" % (n, size / 1e6, size / n))
-        print("| command | median ms | peak RSS MB | x floor | x peer | RSS / file |")
-        print("|---|---:|---:|---:|---:|---:|")
+        print("| command | median ms | spread | peak RSS MB | x floor | x peer | RSS / file |")
+        print("|---|---:|---:|---:|---:|---:|---:|")
         for name, row in rows.items():
-            print("| %s | %.1f | %.1f | %s | %s | %s |" % (
-                name, row["median_ms"], row["peak_rss_mb"], row.get("vs_floor", ""),
+            print("| %s | %.1f | %d%% | %.1f | %s | %s | %s |" % (
+                name, row["median_ms"], row["spread_pct"], row["peak_rss_mb"], row.get("vs_floor", ""),
                 row.get("vs_peer", ""), row.get("rss_vs_file", "")))
 
     if 100000 in sizes and 1000000 in sizes:

@@ -14,10 +14,6 @@ constexpr std::size_t kBlockSize = 128 << 10;
 // The first block for an input of unknown or small size.
 constexpr std::size_t kSmallBlockSize = 4 << 10;
 
-// Arena bytes per file byte: a record in memory (list node, three strings
-// and the digest's own storage) is about 3.5 times its line.
-constexpr std::size_t kArenaBytesPerFileByte = 4;
-
 }  // namespace
 
 bool UserList::Load(const std::string& filePath) {
@@ -40,7 +36,6 @@ bool UserList::Save(const std::string& filePath) {
 
 bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
   records.clear();
-  arena_.Reset(sizeHint * kArenaBytesPerFileByte);
 
   std::vector<std::string_view> fields;
   std::size_t blockSize = kSmallBlockSize;
@@ -105,12 +100,21 @@ bool UserList::WriteRecords(const WriteFunction& write) const {
   // being flushed one by one.
   std::string buffer;
   for (const UserRecord& record : records) {
-    buffer.append(record.userName)
-        .append(1, ':')
-        .append(record.salt)
-        .append(1, ':')
-        .append(record.digest)
-        .append(platform::kFileLineEnd);
+    std::string_view name = record.userName, salt = record.salt, digest = record.digest;
+    // Strings that share one block stand in order in it; with one-byte
+    // headers between them they take one copy, the headers becoming the
+    // separators.
+    if (!record.userName.OwnsBlock() && !record.salt.OwnsBlock() && !record.digest.OwnsBlock() &&
+        salt.data() == name.data() + name.size() + 1 &&
+        digest.data() == salt.data() + salt.size() + 1) {
+      std::size_t start = buffer.size();
+      buffer.append(name.data(),
+                    static_cast<std::size_t>(digest.data() - name.data()) + digest.size());
+      buffer[start + name.size()] = buffer[start + name.size() + 1 + salt.size()] = ':';
+    } else {
+      buffer.append(name).append(1, ':').append(salt).append(1, ':').append(digest);
+    }
+    buffer.append(platform::kFileLineEnd);
     if (buffer.size() >= kBlockSize) {
       if (!write(buffer)) return false;
       buffer.clear();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/platform.h"
 #include "store/user_list.h"
@@ -13,16 +14,27 @@ namespace {
 // Feeds `bytes` to the reader `chunk` bytes at a time; chunk 0 means all at
 // once. An `errorAt` position makes the read fail there.
 bool ReadBytes(UserList& list, const std::string& bytes, std::size_t chunk = 0,
-               std::size_t errorAt = std::string::npos) {
+               std::size_t errorAt = std::string::npos, std::size_t sizeHint = 0) {
   std::size_t position = 0;
-  return list.ReadRecords([&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
-    if (position >= errorAt) return -1;
-    std::size_t n = std::min(
-        {capacity, bytes.size() - position, chunk == 0 ? bytes.size() : chunk, errorAt - position});
-    std::memcpy(buffer, bytes.data() + position, n);
-    position += n;
-    return static_cast<std::ptrdiff_t>(n);
-  });
+  return list.ReadRecords(
+      [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
+        if (position >= errorAt) return -1;
+        std::size_t n = std::min({capacity, bytes.size() - position,
+                                  chunk == 0 ? bytes.size() : chunk, errorAt - position});
+        std::memcpy(buffer, bytes.data() + position, n);
+        position += n;
+        return static_cast<std::ptrdiff_t>(n);
+      },
+      sizeHint);
+}
+
+// The process's resident memory in KiB, or -1 where the system does not say.
+long ResidentKilobytes() {
+  std::ifstream status("/proc/self/status");
+  for (std::string word; status >> word;) {
+    if (word == "VmRSS:" && status >> word) return std::stol(word);
+  }
+  return -1;
 }
 
 // The records as "name|salt|digest" lines, so that a test shows them whole.
@@ -132,6 +144,33 @@ TEST(PasswordFileTest, ReadErrorFailsTheLoad) {
   for (int i = 0; i < 1000; ++i) bytes += "user" + std::to_string(i) + ":salt:digest\n";
   UserList list;
   EXPECT_FALSE(ReadBytes(list, bytes, 64, bytes.size() / 2));
+}
+
+// Memory follows the records read: neither the input's size nor its size
+// hint (a sparse file's is huge) reserves any, and a record costs less than
+// twice its line.
+TEST(PasswordFileTest, MemoryFollowsTheRecordsRead) {
+  struct Case {
+    const char* name;
+    std::size_t blankLines, records, sizeHint;
+  } cases[] = {
+      {"one record behind blank lines, hinted as a sparse file", 8 << 20, 1, std::size_t{1} << 40},
+      {"250,000 records", 0, 250000, 0},
+  };
+  for (const Case& c : cases) {
+    std::string bytes(c.blankLines, '\n');
+    for (std::size_t i = 0; i < c.records; ++i) {
+      bytes += "user" + std::to_string(1000000 + i) + ":AAAAAA==:9O5WqgNDt1hxrwP0OBQOIA==\n";
+    }
+    long before = ResidentKilobytes();
+    if (before < 0) GTEST_SKIP() << "the system does not report resident memory";
+    UserList list;
+    ASSERT_TRUE(ReadBytes(list, bytes, 0, std::string::npos, c.sizeHint)) << c.name;
+    EXPECT_EQ(list.records.size(), c.records) << c.name;
+    // Beyond twice the lines: the read buffer, a large page, a sanitizer's shadow.
+    std::size_t limit = 2 * (bytes.size() - c.blankLines) + (8 << 20);
+    EXPECT_LE(ResidentKilobytes() - before, static_cast<long>(limit >> 10)) << c.name;
+  }
 }
 
 TEST(PasswordFileTest, LoadReplacesRecordsAndKeepsThePath) {

@@ -14,16 +14,11 @@ constexpr std::size_t kFirstBlock = std::size_t{4} << 10;
 
 }  // namespace
 
-void RecordArena::Reset(std::size_t expectedBytes) {
-  Release();
-  // A large block that is never touched costs address space only, so a
-  // generous size is cheap; a block that is too small means more blocks.
-  nextBlockSize_ = expectedBytes;
-}
-
 void* RecordArena::AllocateInNewBlock(std::size_t bytes, std::size_t alignment) {
+  // Each block is twice the one before, so that there are few of them and
+  // the memory not yet used stays below what is.
   std::size_t size = sizeof(Block) + alignment + bytes;
-  if (size < nextBlockSize_) size = nextBlockSize_;
+  if (last_ != nullptr && size < last_->size * 2) size = last_->size * 2;
   if (size < kFirstBlock) size = kFirstBlock;
   void* memory;
   if (size >= kLargeBlock) {
@@ -36,13 +31,10 @@ void* RecordArena::AllocateInNewBlock(std::size_t bytes, std::size_t alignment) 
   last_ = new (memory) Block{last_, size};
   next_ = reinterpret_cast<std::uintptr_t>(last_ + 1);
   limit_ = reinterpret_cast<std::uintptr_t>(memory) + size;
-  // Each block is larger than the one before, so that a poor estimate
-  // still means few blocks.
-  nextBlockSize_ = size * 2;
-  return do_allocate(bytes, alignment);
+  return Allocate(bytes, alignment);
 }
 
-void RecordArena::Release() {
+RecordArena::~RecordArena() {
   while (last_ != nullptr) {
     Block* block = last_;
     last_ = block->previous;
@@ -52,5 +44,4 @@ void RecordArena::Release() {
       ::operator delete(block);
     }
   }
-  next_ = limit_ = 0;
 }

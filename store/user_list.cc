@@ -2,7 +2,7 @@
 
 UserList::Records::iterator UserList::Find(std::string_view userName) {
   for (auto it = records.begin(); it != records.end(); ++it) {
-    if (std::string_view(it->userName) == userName) return it;
+    if (it->userName == userName) return it;
   }
   return records.end();
 }

@@ -13,14 +13,20 @@
 
 // The password file held in memory: its records in file order and the path
 // it was loaded from. Records are found by the first exactly equal name.
-class UserList {
+// The records and their strings come from the list's own arena, a base so
+// that it is there before `records` is made and until it is gone: a list may
+// allocate even while it is empty.
+class UserList : private RecordArena {
  public:
-  using Records = std::pmr::list<UserRecord>;
+  using Records = std::list<UserRecord, RecordArena::Allocator<UserRecord>>;
   // Reads up to `capacity` bytes into `buffer`: the count, 0 at the end,
   // -1 on a read error.
   using ReadFunction = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
   // Takes the next bytes of the output; false on a write error.
   using WriteFunction = std::function<bool(std::string_view bytes)>;
+
+  std::string path;
+  Records records{Records::allocator_type(this)};
 
   UserList() = default;
   UserList(const UserList&) = delete;
@@ -44,7 +50,8 @@ class UserList {
 
   // Empties `records` and appends one record per line of 3 fields; lines of
   // no field are skipped. Returns true at the end of input, false at an
-  // invalid line or a read error. `sizeHint` is the input's expected size.
+  // invalid line or a read error. `sizeHint`, the input's expected size,
+  // only sizes the read buffer: memory follows the records read.
   bool ReadRecords(const ReadFunction& read, std::size_t sizeHint = 0);
 
   // Writes every record as "name:salt:digest" and a line end, in order.
@@ -75,13 +82,6 @@ class UserList {
 
  private:
   bool AddLine(std::string_view line, std::vector<std::string_view>& fields);
-
-  // Declared before `records`, which allocates from it.
-  RecordArena arena_;
-
- public:
-  std::string path;
-  Records records{&arena_};
 };
 
 #endif  // USERS_STORE_USER_LIST_H_
