@@ -77,7 +77,7 @@ bool UserList::AddLine(std::string_view line, std::vector<std::string_view>& fie
   SplitFields(line, fields);
   if (fields.empty()) return true;
   if (fields.size() != 3) return false;
-  records.emplace_back(fields[0], fields[1], fields[2]);
+  records.emplace_back(fields[0], fields[1], fields[2], line);
   return true;
 }
 

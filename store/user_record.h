@@ -76,20 +76,26 @@ struct UserRecord {
       : userName(name), salt(salt), digest(digest) {}
   // The three strings in one block of the arena, which frees it.
   UserRecord(std::string_view name, std::string_view salt, std::string_view digest,
-             const allocator_type& allocator) {
+             const allocator_type& allocator)
+      : UserRecord(name, salt, digest, {}, allocator) {}
+  // The same for fields that `SplitFields` took from `line`.
+  UserRecord(std::string_view name, std::string_view salt, std::string_view digest,
+             std::string_view line, const allocator_type& allocator) {
     std::size_t size = RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
                        RecordField::BlockSize(digest.size());
     char* out = static_cast<char*>(allocator.arena->Allocate(size, 1));
-    // Short strings that stand as "name:salt:digest" in a line take one
+    // Short fields that stand in their line as "name:salt:digest" take one
     // copy, and their one-byte headers then take the separators' places.
     auto at = [](std::string_view bytes) { return reinterpret_cast<std::uintptr_t>(bytes.data()); };
-    bool line = size == name.size() + salt.size() + digest.size() + 3 &&
-                at(name) + name.size() + 1 == at(salt) && at(salt) + salt.size() + 1 == at(digest);
-    if (line) std::memcpy(out + 1, name.data(), size - 1);
+    bool oneCopy = size == name.size() + salt.size() + digest.size() + 3 && at(line) <= at(name) &&
+                   at(name) + name.size() + 1 == at(salt) &&
+                   at(salt) + salt.size() + 1 == at(digest) &&
+                   at(digest) + digest.size() <= at(line) + line.size();
+    if (oneCopy) std::memcpy(out + 1, name.data(), size - 1);
     userName.header_ = out;
-    this->salt.header_ = out = RecordField::Put(out, name, false, !line);
-    this->digest.header_ = out = RecordField::Put(out, salt, false, !line);
-    RecordField::Put(out, digest, false, !line);
+    this->salt.header_ = out = RecordField::Put(out, name, false, !oneCopy);
+    this->digest.header_ = out = RecordField::Put(out, salt, false, !oneCopy);
+    RecordField::Put(out, digest, false, !oneCopy);
   }
   bool operator==(const UserRecord& other) const = default;
 
