@@ -87,8 +87,8 @@ class InputFile {
 // rewritten where it lies: with room reserved first, signals held off, the
 // old content written back if a write fails, and readers kept out. A
 // symbolic link keeps pointing where it did; the file it names is replaced.
-// Call it while holding the file's FileLock: it removes new files that
-// killed runs left beside the same file.
+// Begin removes the new files that killed runs left beside the same file;
+// a live save's new file is locked and stays.
 class FileReplacement {
  public:
   FileReplacement() = default;
