@@ -10,13 +10,13 @@
 // A byte string of a user record, the size of a pointer: it points to the
 // string's size, in 7-bit groups, with the bytes behind it. The bytes never
 // change and live in the arena of the record's list, which frees them all at
-// once; so copying a field copies the pointer, and a record needs no
-// destructor, which leaves a list nothing to do record by record when it ends.
+// once: a field is valid while its list lives, copying it copies the
+// pointer, and a record needs no destructor, so that a list has nothing to
+// do record by record when it ends.
 class RecordField {
  public:
   RecordField() = default;
-  RecordField(std::string_view bytes, const RecordArena::Allocator<char>& allocator)
-  {
+  RecordField(std::string_view bytes, const RecordArena::Allocator<char>& allocator) {
     Put(static_cast<char*>(allocator.arena->Allocate(BlockSize(bytes.size()), 1)), bytes);
   }
 
@@ -64,7 +64,8 @@ struct UserRecord {
              const allocator_type& allocator) {
     char* out = static_cast<char*>(allocator.arena->Allocate(
         RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
-            RecordField::BlockSize(digest.size()), 1));
+            RecordField::BlockSize(digest.size()),
+        1));
     this->digest.Put(this->salt.Put(userName.Put(out, name), salt), digest);
   }
   // The record of `line`, "name:salt:digest" with ':' at `colon1` and
@@ -81,8 +82,9 @@ struct UserRecord {
     out[colon1 + 1] = static_cast<char>(colon2 - colon1 - 1);
     out[colon2 + 1] = static_cast<char>(line.size() - colon2 - 1);
   }
-  UserRecord(const UserRecord& other, const allocator_type& allocator)
-      : UserRecord(other.userName, other.salt, other.digest, allocator) {}
+  // A copy would outlive its list's arena unnoticed.
+  UserRecord(const UserRecord&) = delete;
+  UserRecord& operator=(const UserRecord&) = delete;
   bool operator==(const UserRecord& other) const = default;
 
   RecordField userName;
