@@ -82,7 +82,10 @@ struct UserRecord {
     out[colon1 + 1] = static_cast<char>(colon2 - colon1 - 1);
     out[colon2 + 1] = static_cast<char>(line.size() - colon2 - 1);
   }
-  // A copy would outlive its list's arena unnoticed.
+  // A copy into a list copies the three strings into its arena; a copy
+  // anywhere else could outlive them unnoticed.
+  UserRecord(const UserRecord& other, const allocator_type& allocator)
+      : UserRecord(other.userName, other.salt, other.digest, allocator) {}
   UserRecord(const UserRecord&) = delete;
   UserRecord& operator=(const UserRecord&) = delete;
   bool operator==(const UserRecord& other) const = default;
