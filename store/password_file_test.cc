@@ -76,8 +76,8 @@ const ReaderCase kReaderCases[] = {
     {"zero and high bytes are field bytes", std::string("\xff\x00:s:d\n", 7), true,
      std::string("\xff\x00|s|d\n", 7)},
     {"fields of 127 and 128 bytes",
-     std::string(127, 'n') + ":s:d\n" + std::string(128, 'n') + ":s:d\n", true,
-     std::string(127, 'n') + "|s|d\n" + std::string(128, 'n') + "|s|d\n"},
+     std::string(127, 'n') + ":s:d\n" + "n:" + std::string(128, 's') + ":d\n", true,
+     std::string(127, 'n') + "|s|d\n" + "n|" + std::string(128, 's') + "|d\n"},
 };
 
 TEST(PasswordFileTest, ReaderRules) {

@@ -16,6 +16,9 @@
 class RecordField {
  public:
   RecordField() = default;
+  // Moved only: a copy could outlive its list's arena unnoticed.
+  RecordField(RecordField&&) = default;
+  RecordField& operator=(RecordField&&) = default;
   RecordField(std::string_view bytes, const RecordArena::Allocator<char>& allocator) {
     Put(static_cast<char*>(allocator.arena->Allocate(BlockSize(bytes.size()), 1)), bytes);
   }
