@@ -74,24 +74,27 @@ bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
 
 bool UserList::AddLine(std::string_view line, std::vector<std::string_view>& fields) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // Most lines are "name:salt:digest" with short fields, which need no
+  // split: the line makes its record's block.
+  std::size_t colon1 = line.find(':'), colon2 = line.find(':', colon1 + 1);
+  if (line.size() < 0x80 && colon1 != 0 && colon2 != line.npos && colon2 > colon1 + 1 &&
+      colon2 + 1 < line.size() && line.find(':', colon2 + 1) == line.npos) {
+    records.emplace_back(line, colon1, colon2);
+    return true;
+  }
   SplitFields(line, fields);
   if (fields.empty()) return true;
   if (fields.size() != 3) return false;
-  records.emplace_back(fields[0], fields[1], fields[2], line);
+  records.emplace_back(fields[0], fields[1], fields[2]);
   return true;
 }
 
 void UserList::SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
   fields.clear();
-  const char* position = line.data();
-  const char* end = position + line.size();
-  for (;;) {
-    while (position != end && *position == ':') ++position;
-    if (position == end) return;
-    const void* found = std::memchr(position, ':', static_cast<std::size_t>(end - position));
-    const char* stop = found != nullptr ? static_cast<const char*>(found) : end;
-    fields.emplace_back(position, static_cast<std::size_t>(stop - position));
-    position = stop;
+  for (std::size_t start = 0; (start = line.find_first_not_of(':', start)) != line.npos;) {
+    std::size_t stop = line.find(':', start);
+    fields.push_back(line.substr(start, stop - start));
+    start = stop;
   }
 }
 
@@ -101,11 +104,9 @@ bool UserList::WriteRecords(const WriteFunction& write) const {
   std::string buffer;
   for (const UserRecord& record : records) {
     std::string_view name = record.userName, salt = record.salt, digest = record.digest;
-    // Strings that share one block stand in order in it; with one-byte
-    // headers between them they take one copy, the headers becoming the
-    // separators.
-    if (!record.userName.OwnsBlock() && !record.salt.OwnsBlock() && !record.digest.OwnsBlock() &&
-        salt.data() == name.data() + name.size() + 1 &&
+    // Strings that stand in order in one block, one-byte sizes between
+    // them, take one copy, the sizes becoming the separators.
+    if (salt.data() == name.data() + name.size() + 1 &&
         digest.data() == salt.data() + salt.size() + 1) {
       std::size_t start = buffer.size();
       buffer.append(name.data(),

@@ -75,6 +75,9 @@ const ReaderCase kReaderCases[] = {
      "a-name-of-more-than-16?|salt|!!\n"},
     {"zero and high bytes are field bytes", std::string("\xff\x00:s:d\n", 7), true,
      std::string("\xff\x00|s|d\n", 7)},
+    {"fields of 127 and 128 bytes",
+     std::string(127, 'n') + ":s:d\n" + "n:" + std::string(128, 's') + ":d\n", true,
+     std::string(127, 'n') + "|s|d\n" + "n|" + std::string(128, 's') + "|d\n"},
 };
 
 TEST(PasswordFileTest, ReaderRules) {

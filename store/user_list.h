@@ -69,7 +69,8 @@ class UserList : private RecordArena {
   // " Access Denied : Unable to update password file." and returns false.
 
   // The outcome text of a change that could not be saved.
-  static constexpr std::string_view kSaveFailed = " Access Denied : Unable to update password file.";
+  static constexpr std::string_view kSaveFailed =
+      " Access Denied : Unable to update password file.";
 
   bool AddUser(const std::string& userName, const std::string& password, bool replace,
                std::string& message);

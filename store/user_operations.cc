@@ -19,7 +19,8 @@ bool UserList::AddUser(const std::string& userName, const std::string& password,
       return false;
     }
     // An update keeps the salt and the place of the record.
-    found->digest = ComputeDigest(userName, found->salt, password);
+    found->digest =
+        RecordField(ComputeDigest(userName, found->salt, password), records.get_allocator());
     message.append(" Existing user entry updated.");
   } else {
     std::string salt = MakeSalt();
