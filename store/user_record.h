@@ -10,9 +10,9 @@
 // A byte string of a user record, the size of a pointer: it points to the
 // string's size, in 7-bit groups, with the bytes behind it. The bytes never
 // change and live in the arena of the record's list, which frees them all at
-// once: a field is valid while its list lives, copying it copies the
-// pointer, and a record needs no destructor, so that a list has nothing to
-// do record by record when it ends.
+// once: a field is valid while its list lives, and a record needs no
+// destructor, so that a list has nothing to do record by record when it
+// ends.
 class RecordField {
  public:
   RecordField() = default;
