@@ -18,6 +18,45 @@ int UsageError(std::string_view line) {
   return kFailure;
 }
 
+// How a run with the password file ends, told once the file is let go.
+enum class Ending { kOperation, kUnableToLoad, kNeedUserAndPassword, kNeedUser };
+
+// Loads the file and runs the one operation. The list holds the file, and a
+// changing run the turn of the runs that change it, from before its load
+// until after its save, so that runs at the same time cannot undo each
+// other's change; and it is gone before any output, so that a console that
+// stalls a write holds up no other run. The wait for the turn is bounded: a
+// run that holds it for longer, or a reader of the file that takes it, costs
+// this run a failure, not a hang.
+Ending RunOperation(const CommandLine& command, const std::string& path, bool& succeeded,
+                    std::string& message) {
+  UserList list;
+  bool changes = command.operation == Operation::kAdd || command.operation == Operation::kRemove;
+  if (changes && !list.Lock(path)) {
+    message = UserList::kSaveFailed;
+    return Ending::kOperation;
+  }
+  if (!list.Load(path)) return Ending::kUnableToLoad;
+  bool namesBoth = !command.userName.empty() && !command.password.empty();
+  switch (command.operation) {
+    case Operation::kAdd:
+      if (!namesBoth) return Ending::kNeedUserAndPassword;
+      succeeded = list.AddUser(command.userName, command.password, command.replace, message);
+      break;
+    case Operation::kRemove:
+      if (command.userName.empty()) return Ending::kNeedUser;
+      succeeded = list.RemoveUser(command.userName, message);
+      break;
+    case Operation::kCheck:
+      if (!namesBoth) return Ending::kNeedUserAndPassword;
+      succeeded = list.CheckUser(command.userName, command.password, message);
+      break;
+    case Operation::kNone:
+      break;
+  }
+  return Ending::kOperation;
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -38,56 +77,19 @@ int Run(int argc, char** argv) {
   }
 
   std::string path = PasswordFilePath(argv[0] != nullptr ? argv[0] : "");
-
-  // A changing run holds the file from before its load until after its
-  // save, so that runs at the same time cannot undo each other's change.
-  // A missing file is left to the load to report. The lock is let go before
-  // any output, so that a console that stalls a write holds up no other run.
-  // The wait for the lock is bounded: a run that holds it for longer, or a
-  // reader of the file that takes it, costs this run a failure, not a hang.
-  platform::FileLock lock;
-  if ((command.operation == Operation::kAdd || command.operation == Operation::kRemove) &&
-      lock.Acquire(path) == platform::FileLock::Outcome::kBusy) {
-    PrintResult(false, UserList::kSaveFailed);
-    return kFailure;
-  }
-
-  UserList list;
-  if (!list.Load(path)) {
-    lock.Release();
-    WriteLine("Unable to load password file 'users.dat'");
-    return kFailure;
-  }
-
-  std::string message;
   bool succeeded = false;
-  switch (command.operation) {
-    case Operation::kAdd:
-      if (command.userName.empty() || command.password.empty()) {
-        lock.Release();
-        return UsageError(
-            "Invalid Usage: need to specify username and password for this operation.");
-      }
-      succeeded = list.AddUser(command.userName, command.password, command.replace, message);
-      break;
-    case Operation::kRemove:
-      if (command.userName.empty()) {
-        lock.Release();
-        return UsageError("Invalid Usage: need to specify username for this operation.");
-      }
-      succeeded = list.RemoveUser(command.userName, message);
-      break;
-    case Operation::kCheck:
-      if (command.userName.empty() || command.password.empty()) {
-        return UsageError(
-            "Invalid Usage: need to specify username and password for this operation.");
-      }
-      succeeded = list.CheckUser(command.userName, command.password, message);
-      break;
-    case Operation::kNone:
+  std::string message;
+  switch (RunOperation(command, path, succeeded, message)) {
+    case Ending::kUnableToLoad:
+      WriteLine("Unable to load password file 'users.dat'");
+      return kFailure;
+    case Ending::kNeedUserAndPassword:
+      return UsageError("Invalid Usage: need to specify username and password for this operation.");
+    case Ending::kNeedUser:
+      return UsageError("Invalid Usage: need to specify username for this operation.");
+    case Ending::kOperation:
       break;
   }
-  lock.Release();
   PrintResult(succeeded, message);
   return succeeded ? kSuccess : kFailure;
 }

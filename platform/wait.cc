@@ -4,8 +4,6 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/platform.h"
-
 namespace platform {
 
 namespace {
@@ -26,6 +24,12 @@ bool WaitFor(const std::function<bool()>& tryOnce) {
     pause = std::min(pause * 2, kLongestPause);
   }
   return true;
+}
+
+Error WaitWhileBusy(const std::function<Error()>& call) {
+  Error error = Error::kNone;
+  WaitFor([&] { return (error = call()) != Error::kBusy; });
+  return error;
 }
 
 }  // namespace platform

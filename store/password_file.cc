@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/file_replacement.h"
 #include "platform/platform.h"
 #include "store/user_list.h"
 
@@ -16,22 +17,40 @@ constexpr std::size_t kSmallBlockSize = 4 << 10;
 
 }  // namespace
 
+bool UserList::Lock(const std::string& filePath) {
+  return file_.Open(filePath, platform::HeldFile::Purpose::kChange) !=
+         platform::HeldFile::Outcome::kBusy;
+}
+
+bool UserList::Reach(const std::string& filePath, platform::HeldFile::Purpose purpose) {
+  if (file_.HeldForChange() && file_.path() == filePath) return true;
+  return file_.Open(filePath, purpose) == platform::HeldFile::Outcome::kOpen;
+}
+
 bool UserList::Load(const std::string& filePath) {
   path = filePath;
-  platform::InputFile file;
-  if (!file.Open(path)) return false;
-  return ReadRecords(
-      [&file](char* buffer, std::size_t capacity) { return file.Read(buffer, capacity); },
-      file.SizeHint());
+  if (!Reach(path, platform::HeldFile::Purpose::kRead)) return false;
+  bool read = ReadRecords(
+      [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); },
+      file_.SizeHint());
+  // A run that only reads lets the file go at once; one that changes it
+  // keeps it for its save.
+  if (!file_.HeldForChange()) file_.Close();
+  return read;
 }
 
 bool UserList::Save(const std::string& filePath) {
-  platform::FileReplacement replacement;
-  if (!replacement.Begin(filePath)) return false;
-  if (!WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); })) {
-    return false;
+  if (!Reach(filePath, platform::HeldFile::Purpose::kChange)) return false;
+  bool saved;
+  {
+    platform::FileReplacement replacement(file_);
+    saved = replacement.Begin() &&
+            WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); }) &&
+            replacement.Commit();
   }
-  return replacement.Commit();
+  // The change is over: the next run may take its turn.
+  file_.Close();
+  return saved;
 }
 
 bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
+#include "platform/held_file.h"
 #include "store/record_arena.h"
 #include "store/user_record.h"
 
@@ -28,7 +30,8 @@ class UserList : private RecordArena {
   std::string path;
   Records records{Records::allocator_type(this)};
 
-  UserList() = default;
+  // `files` reaches the password file; tests give one that fails calls.
+  explicit UserList(platform::FileSystem& files = platform::NativeFileSystem()) : file_(files) {}
   UserList(const UserList&) = delete;
   UserList& operator=(const UserList&) = delete;
 
@@ -38,14 +41,24 @@ class UserList : private RecordArena {
 
   // --- The password file (password_file.cc) ---
 
+  // Opens the file at `filePath` for a change and holds it, and the turn of
+  // the runs that change it, until Save or the list's end: Load then reads
+  // that one file and Save writes it, whoever renames what meanwhile.
+  // Returns false only when another run held the turn for all of the wait;
+  // a file that cannot be opened is left to Load to report.
+  bool Lock(const std::string& filePath);
+
   // Stores `filePath` in `path` first, whatever follows. On success returns
   // true and `records` holds the file's records in order. Returns false when
   // the file cannot be opened (records unchanged), cannot be read, or holds
   // a line of 1, 2 or more than 3 fields (records read before it are kept).
+  // Only a regular file is read.
   bool Load(const std::string& filePath);
 
-  // Replaces the file at `filePath` with one line per record, atomically.
-  // Returns false, with the old file untouched, when it cannot be written.
+  // Replaces the file at `filePath` (the held one, when Lock held it) with
+  // one line per record, atomically. Returns false, with the old file
+  // untouched, when it cannot be written, is missing, or its name no longer
+  // holds the file that was held.
   bool Save(const std::string& filePath);
 
   // Empties `records` and appends one record per line of 3 fields; lines of
@@ -82,7 +95,11 @@ class UserList : private RecordArena {
                                    std::string_view password);
 
  private:
+  // Opens the file at `filePath` for `purpose` unless it is held already.
+  bool Reach(const std::string& filePath, platform::HeldFile::Purpose purpose);
   bool AddLine(std::string_view line, std::vector<std::string_view>& fields);
+
+  platform::HeldFile file_;
 };
 
 #endif  // USERS_STORE_USER_LIST_H_

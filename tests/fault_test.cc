@@ -250,7 +250,7 @@ TEST(FaultTest, SaveFaults) {
          return std::string();
        },
        {}, kAdded, 0, true},
-      // Only regular files named exactly as a save names its own go.
+      // Only files and links named exactly as a save names its own go.
       {"files left by killed runs",
        [](const TempDir& dir, ChildSetup&) {
          WriteFile(dir.File("users.dat.tmp-Ab12Cd"), "left");
@@ -261,7 +261,7 @@ TEST(FaultTest, SaveFaults) {
          std::filesystem::create_symlink("users.dat", dir.File("users.dat.tmp-Lnk123"));
          return std::string();
        },
-       {}, kAdded, 0, true, "users.dat", {"users.dat.tmp-Ab12Cd"}},
+       {}, kAdded, 0, true, "users.dat", {"users.dat.tmp-Ab12Cd", "users.dat.tmp-Lnk123"}},
       {"device /dev/null", link("/dev/null"), {}, kUnableToLoad, 1, false, ""},
       {"device /dev/zero", link("/dev/zero"), {}, kUnableToLoad, 1, false, ""},
       {"FIFO",

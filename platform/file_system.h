@@ -1,0 +1,175 @@
+#ifndef USERS_PLATFORM_FILE_SYSTEM_H_
+#define USERS_PLATFORM_FILE_SYSTEM_H_
+
+// The file calls that holding and saving the password file are made of. Each
+// system implements them (platform/posix/, platform/windows/), and so do the
+// tests, to fail any call; every decision about what to call, and what a
+// failure means, is taken once, above them, in held_file.cc and
+// file_replacement.cc. A call does one thing, says how it failed, and never
+// retries, waits or falls back on its own, except to repeat a system call
+// that a signal interrupted.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// An open file or directory, or a held turn; what it is differs by system.
+using Handle = std::intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+// How a call failed, in the kinds that the decisions above tell apart.
+enum class Error {
+  kNone,
+  kMissing,      // no such file or directory
+  kExists,       // a new file's name is taken
+  kDenied,       // permissions, ownership or a policy refuse it
+  kReadOnly,     // the file system is mounted read-only
+  kBusy,         // another process holds it, or a lock, in the way
+  kCrossDevice,  // the two names lie on different file systems or mounts
+  kTooLong,      // the name or path is too long for the system
+  kNoSpace,      // the disk, a quota or the file-size limit is full
+  kUnsupported,  // this file system cannot do it at all
+  kIo,           // anything else: a device error, a system that went away
+};
+
+enum class FileType { kRegular, kDirectory, kLink, kOther };
+
+struct FileInfo {
+  FileType type = FileType::kOther;
+  // Together, the file's identity: two names with the same identity are
+  // one file.
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  std::uint64_t size = 0;
+  std::uint64_t links = 0;  // names the file has
+};
+
+inline bool SameFile(const FileInfo& a, const FileInfo& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+enum class Access { kRead, kReadWrite };
+
+// A lock on a file's content, which readers take shared and an in-place
+// rewrite exclusive; kUnlock lets it go.
+enum class ContentLock { kUnlock, kShared, kExclusive };
+
+// What a new file is given from the old one, in the order a save asks.
+enum class Attributes {
+  kOwnership,  // group and owner
+  kExtended,   // extended attributes and access-control lists
+  kMode,       // permission bits, or the system's file attributes
+};
+
+// Which of the signals that end a process are held off: none, those that
+// end it from outside, or every one that can be held.
+enum class SignalHold { kNone, kEnding, kAll };
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Follows the symbolic links that `path` names until a name that is no
+  // link (or names nothing), opens that name's directory as `*directory`
+  // and gives the name in it as `*name`. The one place where a path is
+  // taken; every other call names files within an open directory.
+  virtual Error OpenDirectory(const std::string& path, Handle* directory, std::string* name) = 0;
+
+  // What `name` in `directory` is, without opening it and without following
+  // a link it may be.
+  virtual Error Inspect(Handle directory, const std::string& name, FileInfo* info) = 0;
+
+  // Opens the existing file `name` in `directory`: never through a link,
+  // without waiting for a device or a FIFO, never as a terminal, and
+  // letting other processes read, write and rename it meanwhile.
+  virtual Error Open(Handle directory, const std::string& name, Access access,
+                     Handle* file) = 0;
+
+  // What the open file is.
+  virtual Error Describe(Handle file, FileInfo* info) = 0;
+
+  // Takes or lets go of a lock on the content of `file` without waiting:
+  // kBusy when another open file holds one in the way.
+  virtual Error LockContent(Handle file, ContentLock lock) = 0;
+
+  // Takes, without waiting, the turn that runs changing the file of `file`
+  // (open for writing) take one at a time. It goes with `*turn` when that is
+  // closed, and with `file` when `*turn` is kNoHandle. kBusy while another
+  // process holds it.
+  virtual Error TakeTurn(Handle file, Handle* turn) = 0;
+
+  // Reads up to `capacity` bytes at `offset`; `*count` is 0 at the end.
+  virtual Error ReadAt(Handle file, std::uint64_t offset, char* buffer, std::size_t capacity,
+                       std::size_t* count) = 0;
+
+  // Writes all of `bytes` at `offset`.
+  virtual Error WriteAt(Handle file, std::uint64_t offset, std::string_view bytes) = 0;
+
+  // Cuts or extends the file to `size` bytes.
+  virtual Error Truncate(Handle file, std::uint64_t size) = 0;
+
+  // Makes sure the file can hold `size` bytes without changing its size or
+  // content: kNoSpace when the disk, a quota or the file-size limit would
+  // refuse them, kUnsupported where nothing can be reserved.
+  virtual Error Reserve(Handle file, std::uint64_t size) = 0;
+
+  // Makes what was written to the file durable.
+  virtual Error Sync(Handle file) = 0;
+
+  // Makes the names changed in `directory` durable.
+  virtual Error SyncDirectory(Handle directory) = 0;
+
+  // Creates the new file `name` in `directory`, open for reading and
+  // writing, that no other user can open, that other processes cannot
+  // write, rename or remove while it is open, and that RemoveUnused leaves
+  // alone while it is. Where a system can give a file the security of
+  // `model` only at its creation, it does so here.
+  virtual Error Create(Handle directory, const std::string& name, Handle model,
+                       Handle* file) = 0;
+
+  // Gives the new file `to` one kind of what the file `from` has.
+  virtual Error CopyAttributes(Handle from, Handle to, Attributes what) = 0;
+
+  // Puts the new file `from` (open as `file`) in the place of `to`, in one
+  // step: the name never names nothing and never part of either.
+  virtual Error Rename(Handle directory, const std::string& from, Handle file,
+                       const std::string& to) = 0;
+
+  // Removes the new file `name` (open as `file`).
+  virtual Error Remove(Handle directory, const std::string& name, Handle file) = 0;
+
+  // Removes `name` unless it is a directory or a file that a live process
+  // holds open from Create.
+  virtual Error RemoveUnused(Handle directory, const std::string& name) = 0;
+
+  // The names in `directory`.
+  virtual Error List(Handle directory, std::vector<std::string>* names) = 0;
+
+  // The longest name that `directory` can hold.
+  virtual std::size_t NameMax(Handle directory) = 0;
+
+  // Bytes from the system's random source.
+  virtual Error Random(std::uint64_t* value) = 0;
+
+  virtual void Close(Handle handle) = 0;
+
+  // Holds off the signals that `hold` names until the next call, which may
+  // let them go with kNone; one that came meanwhile acts then.
+  virtual void HoldSignals(SignalHold hold) = 0;
+
+  // The new file that a signal ending the process removes first: `name` in
+  // `directory`, open as `file`; an empty name for none. Called while
+  // kEnding signals are held.
+  virtual void RemoveOnSignal(Handle directory, const std::string& name, Handle file) = 0;
+};
+
+// The file system of the system the program runs on.
+FileSystem& NativeFileSystem();
+
+}  // namespace platform
+
+#endif  // USERS_PLATFORM_FILE_SYSTEM_H_

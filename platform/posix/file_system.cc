@@ -1,0 +1,400 @@
+// The file calls on POSIX systems: everything relative to an open
+// directory, nothing through a link, record locks of the open file.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
+
+#include <cerrno>
+#include <climits>
+
+#include "platform/file_system.h"
+#include "platform/posix/signals.h"
+
+namespace platform {
+
+namespace {
+
+// Symbolic links followed before giving up, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+// Far past any password file, and within every file system's offsets: the
+// writers' turn is a lock on this byte, the content everything before it.
+constexpr off_t kTurnByte = off_t{1} << 62;
+
+#ifdef F_OFD_SETLK
+constexpr int kSetLock = F_OFD_SETLK;
+#else
+// Locks of the process instead: closing any descriptor of the file then
+// lets them go, the turn too.
+constexpr int kSetLock = F_SETLK;
+#endif
+
+int Fd(Handle handle) { return static_cast<int>(handle); }
+
+Error FromErrno(int error) {
+  switch (error) {
+    case 0:
+      return Error::kNone;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:  // a link where a file was expected
+      return Error::kMissing;
+    case EEXIST:
+      return Error::kExists;
+    case EACCES:
+    case EPERM:
+    case EBUSY:  // a mount point: no process to wait for
+    case ETXTBSY:
+      return Error::kDenied;
+    case EROFS:
+      return Error::kReadOnly;
+    case EXDEV:
+      return Error::kCrossDevice;
+    case ENAMETOOLONG:
+      return Error::kTooLong;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return Error::kNoSpace;
+    case ENOTSUP:
+#if EOPNOTSUPP != ENOTSUP
+    case EOPNOTSUPP:
+#endif
+    case ENOSYS:
+    case ENOLCK:
+      return Error::kUnsupported;
+    default:
+      return Error::kIo;
+  }
+}
+
+// The result of a system call that returns -1 on failure, repeated while a
+// signal interrupts it.
+template <typename Call>
+Error Checked(Call call) {
+  for (;;) {
+    if (call() >= 0) return Error::kNone;
+    if (errno != EINTR) return FromErrno(errno);
+  }
+}
+
+FileInfo InfoOf(const struct stat& status) {
+  FileInfo info;
+  info.type = S_ISREG(status.st_mode)   ? FileType::kRegular
+              : S_ISDIR(status.st_mode) ? FileType::kDirectory
+              : S_ISLNK(status.st_mode) ? FileType::kLink
+                                        : FileType::kOther;
+  info.volume = static_cast<std::uint64_t>(status.st_dev);
+  info.index = static_cast<std::uint64_t>(status.st_ino);
+  info.size = static_cast<std::uint64_t>(status.st_size);
+  info.links = static_cast<std::uint64_t>(status.st_nlink);
+  return info;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Follows the symbolic links that `path` names, so that the file they name
+// is saved and the links stay.
+Error ResolveLinks(std::string path, std::string* target) {
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      *target = path;
+      return Error::kNone;
+    }
+    std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= link.size()) return Error::kIo;
+    link.resize(static_cast<std::size_t>(length));
+    path = link.empty() || link[0] == '/' ? link : DirectoryOf(path) + "/" + link;
+  }
+  return Error::kMissing;
+}
+
+Error LockRange(Handle file, short type, off_t start, off_t length) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  if (::fcntl(Fd(file), kSetLock, &lock) == 0) return Error::kNone;
+  if (errno == EACCES || errno == EAGAIN || errno == EINTR) return Error::kBusy;
+  // No record locks here (ENOLCK), a kernel without locks of the open file
+  // (EINVAL), or a descriptor not open for writing (EBADF).
+  return Error::kUnsupported;
+}
+
+#ifdef __linux__
+// The names of the file's extended attributes, each ended by a zero byte.
+// A file system without them has none.
+bool AttributeNames(int fd, std::string* names) {
+  ssize_t size = ::flistxattr(fd, nullptr, 0);
+  if (size < 0) {
+    names->clear();
+    return errno == ENOTSUP;
+  }
+  names->resize(static_cast<std::size_t>(size));
+  size = ::flistxattr(fd, names->data(), names->size());
+  if (size < 0) return false;
+  names->resize(static_cast<std::size_t>(size));
+  return true;
+}
+
+// False when the file has no attribute `name` or it cannot be read.
+bool AttributeValue(int fd, const char* name, std::string* value) {
+  ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+  if (size < 0) return false;
+  value->resize(static_cast<std::size_t>(size));
+  size = ::fgetxattr(fd, name, value->data(), value->size());
+  if (size < 0) return false;
+  value->resize(static_cast<std::size_t>(size));
+  return true;
+}
+
+bool Contains(const std::string& names, std::string_view name) {
+  for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+    if (std::string_view(names.c_str() + at) == name) return true;
+  }
+  return false;
+}
+
+// Gives `to` exactly the extended attributes of `from`, its POSIX ACL
+// (system.posix_acl_access) among them. Values that already match are left
+// alone, so that a security label the system gave both needs no privilege.
+bool CopyExtendedAttributes(int from, int to) {
+  std::string oldNames, newNames, oldValue, newValue;
+  if (!AttributeNames(from, &oldNames) || !AttributeNames(to, &newNames)) return false;
+  for (std::size_t at = 0; at < newNames.size(); at = newNames.find('\0', at) + 1) {
+    const char* name = newNames.c_str() + at;
+    if (!Contains(oldNames, name) && ::fremovexattr(to, name) != 0) return false;
+  }
+  for (std::size_t at = 0; at < oldNames.size(); at = oldNames.find('\0', at) + 1) {
+    const char* name = oldNames.c_str() + at;
+    if (!AttributeValue(from, name, &oldValue)) return false;
+    if (AttributeValue(to, name, &newValue) && newValue == oldValue) continue;
+    if (::fsetxattr(to, name, oldValue.data(), oldValue.size(), 0) != 0) return false;
+  }
+  return true;
+}
+#else
+bool CopyExtendedAttributes(int, int) { return true; }
+#endif
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  Error OpenDirectory(const std::string& path, Handle* directory, std::string* name) override {
+    std::string target;
+    if (Error error = ResolveLinks(path, &target); error != Error::kNone) return error;
+    std::string::size_type slash = target.rfind('/');
+    *name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (name->empty()) return Error::kMissing;
+    int fd = -1;
+    Error error = Checked([&] {
+      return fd = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    });
+    *directory = fd;
+    return error;
+  }
+
+  Error Inspect(Handle directory, const std::string& name, FileInfo* info) override {
+    struct stat status;
+    if (::fstatat(Fd(directory), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      return FromErrno(errno);
+    }
+    *info = InfoOf(status);
+    return Error::kNone;
+  }
+
+  Error Open(Handle directory, const std::string& name, Access access, Handle* file) override {
+    int flags = (access == Access::kRead ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_NONBLOCK |
+                O_NOCTTY | O_CLOEXEC;
+    int fd = -1;
+    Error error = Checked([&] { return fd = ::openat(Fd(directory), name.c_str(), flags); });
+    *file = fd;
+    return error;
+  }
+
+  Error Describe(Handle file, FileInfo* info) override {
+    struct stat status;
+    if (::fstat(Fd(file), &status) != 0) return FromErrno(errno);
+    *info = InfoOf(status);
+    return Error::kNone;
+  }
+
+  Error LockContent(Handle file, ContentLock lock) override {
+    short type = lock == ContentLock::kShared      ? F_RDLCK
+                 : lock == ContentLock::kExclusive ? F_WRLCK
+                                                   : F_UNLCK;
+    return LockRange(file, type, 0, kTurnByte);
+  }
+
+  Error TakeTurn(Handle file, Handle* turn) override {
+    *turn = kNoHandle;
+    return LockRange(file, F_WRLCK, kTurnByte, 1);
+  }
+
+  Error ReadAt(Handle file, std::uint64_t offset, char* buffer, std::size_t capacity,
+               std::size_t* count) override {
+    ssize_t n = 0;
+    Error error = Checked(
+        [&] { return n = ::pread(Fd(file), buffer, capacity, static_cast<off_t>(offset)); });
+    *count = error == Error::kNone ? static_cast<std::size_t>(n) : 0;
+    return error;
+  }
+
+  Error WriteAt(Handle file, std::uint64_t offset, std::string_view bytes) override {
+    while (!bytes.empty()) {
+      ssize_t n = 0;
+      Error error = Checked([&] {
+        return n = ::pwrite(Fd(file), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+      });
+      if (error != Error::kNone) return error;
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      offset += static_cast<std::uint64_t>(n);
+    }
+    return Error::kNone;
+  }
+
+  Error Truncate(Handle file, std::uint64_t size) override {
+    return Checked([&] { return ::ftruncate(Fd(file), static_cast<off_t>(size)); });
+  }
+
+  Error Reserve([[maybe_unused]] Handle file, std::uint64_t size) override {
+    rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(size) > limit.rlim_cur) {
+      return Error::kNoSpace;
+    }
+#ifdef FALLOC_FL_KEEP_SIZE
+    if (size == 0) return Error::kNone;
+    return Checked([&] {
+      return ::fallocate(Fd(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+    });
+#else
+    return Error::kUnsupported;
+#endif
+  }
+
+  Error Sync(Handle file) override { return Checked([&] { return ::fsync(Fd(file)); }); }
+
+  Error SyncDirectory(Handle directory) override { return Sync(directory); }
+
+  Error Create(Handle directory, const std::string& name, Handle, Handle* file) override {
+    int fd = -1;
+    Error error = Checked([&] {
+      return fd = ::openat(Fd(directory), name.c_str(),
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    });
+    *file = fd;
+    // Locked while it lives, so that no other save takes it for a leftover.
+    if (error == Error::kNone) LockContent(fd, ContentLock::kExclusive);
+    return error;
+  }
+
+  Error CopyAttributes(Handle from, Handle to, Attributes what) override {
+    struct stat old, now;
+    if (::fstat(Fd(from), &old) != 0 || ::fstat(Fd(to), &now) != 0) return FromErrno(errno);
+    switch (what) {
+      case Attributes::kOwnership:
+        // The group on its own first: a member of the group may set it
+        // where only root may set the owner.
+        if (now.st_gid != old.st_gid && ::fchown(Fd(to), static_cast<uid_t>(-1), old.st_gid)) {
+          return FromErrno(errno);
+        }
+        if (now.st_uid != old.st_uid && ::fchown(Fd(to), old.st_uid, static_cast<gid_t>(-1))) {
+          return FromErrno(errno);
+        }
+        return Error::kNone;
+      case Attributes::kExtended:
+        return CopyExtendedAttributes(Fd(from), Fd(to)) ? Error::kNone : FromErrno(errno);
+      case Attributes::kMode:
+        return Checked([&] { return ::fchmod(Fd(to), old.st_mode & 07777); });
+    }
+    return Error::kIo;
+  }
+
+  Error Rename(Handle directory, const std::string& from, Handle,
+               const std::string& to) override {
+    return Checked([&] {
+      return ::renameat(Fd(directory), from.c_str(), Fd(directory), to.c_str());
+    });
+  }
+
+  Error Remove(Handle directory, const std::string& name, Handle) override {
+    return Checked([&] { return ::unlinkat(Fd(directory), name.c_str(), 0); });
+  }
+
+  Error RemoveUnused(Handle directory, const std::string& name) override {
+    FileInfo named;
+    if (Error error = Inspect(directory, name, &named); error != Error::kNone) return error;
+    if (named.type == FileType::kRegular) {
+      // A live save holds its new file locked; a shared lock is had only
+      // where none does.
+      Handle file = kNoHandle;
+      if (Error error = Open(directory, name, Access::kRead, &file); error != Error::kNone) {
+        return error;
+      }
+      FileInfo opened;
+      Error error = Describe(file, &opened);
+      if (error == Error::kNone && !SameFile(opened, named)) error = Error::kBusy;
+      if (error == Error::kNone) error = LockContent(file, ContentLock::kShared);
+      Close(file);
+      if (error != Error::kNone && error != Error::kUnsupported) return error;
+    } else if (named.type != FileType::kLink) {
+      return Error::kDenied;
+    }
+    return Remove(directory, name, kNoHandle);
+  }
+
+  Error List(Handle directory, std::vector<std::string>* names) override {
+    names->clear();
+    int fd = ::dup(Fd(directory));
+    DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (listing == nullptr) {
+      Error error = FromErrno(errno);
+      if (fd >= 0) ::close(fd);
+      return error;
+    }
+    // The copy shares its position with the directory's descriptor.
+    ::rewinddir(listing);
+    while (const dirent* entry = ::readdir(listing)) names->push_back(entry->d_name);
+    ::closedir(listing);
+    return Error::kNone;
+  }
+
+  std::size_t NameMax(Handle directory) override {
+    long nameMax = ::fpathconf(Fd(directory), _PC_NAME_MAX);
+    return nameMax > 0 ? static_cast<std::size_t>(nameMax) : NAME_MAX;
+  }
+
+  Error Random(std::uint64_t* value) override {
+    return ::getentropy(value, sizeof *value) == 0 ? Error::kNone : FromErrno(errno);
+  }
+
+  void Close(Handle handle) override { ::close(Fd(handle)); }
+
+  void HoldSignals(SignalHold hold) override { posix::HoldSignals(hold); }
+
+  void RemoveOnSignal(Handle directory, const std::string& name, Handle) override {
+    posix::SetFileToRemove(Fd(directory), name);
+  }
+};
+
+}  // namespace
+
+FileSystem& NativeFileSystem() {
+  static PosixFileSystem files;
+  return files;
+}
+
+}  // namespace platform

@@ -1,0 +1,91 @@
+#include "platform/posix/signals.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <csignal>
+#include <cstring>
+
+namespace platform::posix {
+
+namespace {
+
+// The catchable signals whose default action ends the process; SIGPIPE
+// and SIGXFSZ are ignored from the start, so that writes fail instead.
+constexpr int kEndingSignals[] = {
+    SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+    SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT,
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+
+// Written only while the signals are held, read only by their handler.
+int directoryToClean = -1;
+char nameToRemove[NAME_MAX + 1];
+volatile std::sig_atomic_t armed = 0;
+sigset_t beforeHold;
+
+template <typename Visit>
+void ForEachEndingSignal(Visit visit) {
+  for (int signal : kEndingSignals) visit(signal);
+#ifdef SIGRTMIN
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) visit(signal);
+#endif
+}
+
+sigset_t EndingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  ForEachEndingSignal([&set](int signal) { sigaddset(&set, signal); });
+  return set;
+}
+
+extern "C" void RemoveFileAndEnd(int signal) {
+  if (armed) ::unlinkat(directoryToClean, nameToRemove, 0);
+  // Ends the process once this handler returns, as the signal would have.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+}  // namespace
+
+void RemoveFileOnSignals() {
+  struct sigaction action = {};
+  action.sa_handler = RemoveFileAndEnd;
+  action.sa_mask = EndingSignals();
+  action.sa_flags = SA_RESTART;
+  ForEachEndingSignal([&action](int signal) {
+    struct sigaction current;
+    // A signal the caller chose to ignore (nohup, a background job) stays
+    // ignored.
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      ::sigaction(signal, &action, nullptr);
+    }
+  });
+}
+
+void SetFileToRemove(int directory, const std::string& name) {
+  armed = 0;
+  if (name.empty() || name.size() >= sizeof nameToRemove) return;
+  directoryToClean = directory;
+  std::memcpy(nameToRemove, name.c_str(), name.size() + 1);
+  armed = 1;
+}
+
+void HoldSignals(SignalHold hold) {
+  if (hold == SignalHold::kNone) {
+    ::sigprocmask(SIG_SETMASK, &beforeHold, nullptr);
+    return;
+  }
+  sigset_t set = EndingSignals();
+  if (hold == SignalHold::kAll) sigfillset(&set);
+  ::sigprocmask(SIG_BLOCK, &set, &beforeHold);
+}
+
+}  // namespace platform::posix
