@@ -1,0 +1,462 @@
+// Every call of a save fails in turn, and the power is cut at every call,
+// on a file system that keeps what was synced apart from what was not.
+// Whatever fails, the password file holds the old users or the new ones,
+// whole, and nothing stays behind that the next save does not remove.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "platform/file_system.h"
+#include "platform/temporary_name.h"
+#include "store/user_list.h"
+
+namespace {
+
+using platform::Error;
+using platform::Handle;
+
+constexpr std::size_t kBlock = 4096;
+constexpr Handle kDirectory = 1;
+const std::string kName = "users.dat";
+
+// One directory in memory. A file's data and the directory's names each
+// have a current state and the one a power cut would leave.
+class FaultyFileSystem final : public platform::FileSystem {
+ public:
+  struct Node {
+    platform::FileType type = platform::FileType::kRegular;
+    std::string data, durable, linkTarget;
+  };
+  using Names = std::map<std::string, int>;
+
+  std::vector<Node> nodes;
+  Names names, durableNames;
+  std::vector<Names> unsyncedNames;  // each name change since the last directory sync
+  std::vector<std::string> calls;    // in order, for the rows that check it
+  int failAt = 0;                    // the call that fails, counted from 1; 0: none
+  Error failWith = Error::kIo;
+  int cutAt = 0;  // the call before which the power is cut; 0: never
+  std::set<std::string> statesAtCut;
+  bool rewritingAtCut = false;  // the first file had unsynced data then
+  bool refuseRename = false;
+  int takenNames = 0;  // Create finds this many random names taken
+  std::map<Handle, int> open;
+  std::set<Handle> created;
+
+  int AddFile(const std::string& name, const std::string& data,
+              platform::FileType type = platform::FileType::kRegular) {
+    nodes.push_back({type, data, data, ""});
+    durableNames[name] = names[name] = static_cast<int>(nodes.size() - 1);
+    return names[name];
+  }
+  std::string Content(const std::string& name) const {
+    auto found = names.find(name);
+    return found == names.end() ? "<missing>" : nodes[found->second].data;
+  }
+
+  Error OpenDirectory(const std::string& path, Handle* directory, std::string* name) override {
+    if (Error error = Call("OpenDirectory"); error != Error::kNone) return error;
+    *name = path;
+    while (names.count(*name) && Type(*name) == platform::FileType::kLink) {
+      *name = nodes[names[*name]].linkTarget;
+    }
+    *directory = kDirectory;
+    return Error::kNone;
+  }
+  Error Inspect(Handle, const std::string& name, platform::FileInfo* info) override {
+    if (Error error = Call("Inspect"); error != Error::kNone) return error;
+    if (!names.count(name)) return Error::kMissing;
+    *info = Info(names[name]);
+    return Error::kNone;
+  }
+  Error Open(Handle, const std::string& name, platform::Access, Handle* file) override {
+    if (Error error = Call("Open " + name); error != Error::kNone) return error;
+    if (!names.count(name) || Type(name) == platform::FileType::kLink) return Error::kMissing;
+    return NewHandle(names[name], file);
+  }
+  Error Describe(Handle file, platform::FileInfo* info) override {
+    if (Error error = Call("Describe"); error != Error::kNone) return error;
+    *info = Info(open.at(file));
+    return Error::kNone;
+  }
+  Error LockContent(Handle, platform::ContentLock) override { return Call("LockContent"); }
+  Error TakeTurn(Handle, Handle* turn) override {
+    *turn = platform::kNoHandle;
+    return Call("TakeTurn");
+  }
+  Error ReadAt(Handle file, std::uint64_t offset, char* buffer, std::size_t capacity,
+               std::size_t* count) override {
+    if (Error error = Call("ReadAt"); error != Error::kNone) return error;
+    const std::string& data = nodes[open.at(file)].data;
+    *count = offset >= data.size() ? 0 : data.copy(buffer, capacity, offset);
+    return Error::kNone;
+  }
+  Error WriteAt(Handle file, std::uint64_t offset, std::string_view bytes) override {
+    if (Error error = Call("WriteAt"); error != Error::kNone) return error;
+    std::string& data = nodes[open.at(file)].data;
+    if (data.size() < offset + bytes.size()) data.resize(offset + bytes.size());
+    data.replace(offset, bytes.size(), bytes);
+    return Error::kNone;
+  }
+  Error Truncate(Handle file, std::uint64_t size) override {
+    if (Error error = Call("Truncate"); error != Error::kNone) return error;
+    nodes[open.at(file)].data.resize(size);
+    return Error::kNone;
+  }
+  Error Reserve(Handle, std::uint64_t) override { return Call("Reserve"); }
+  Error Sync(Handle file) override {
+    if (Error error = Call("Sync"); error != Error::kNone) return error;
+    nodes[open.at(file)].durable = nodes[open.at(file)].data;
+    return Error::kNone;
+  }
+  Error SyncDirectory(Handle) override {
+    if (Error error = Call("SyncDirectory"); error != Error::kNone) return error;
+    durableNames = names;
+    unsyncedNames.clear();
+    return Error::kNone;
+  }
+  Error Create(Handle, const std::string& name, Handle, Handle* file) override {
+    if (Error error = Call("Create"); error != Error::kNone) return error;
+    if (names.count(name) || takenNames-- > 0) return Error::kExists;
+    nodes.push_back({});
+    Rename(name, static_cast<int>(nodes.size() - 1));
+    NewHandle(names[name], file);
+    created.insert(*file);
+    return Error::kNone;
+  }
+  Error CopyAttributes(Handle, Handle, platform::Attributes what) override {
+    return Call("CopyAttributes " + std::to_string(static_cast<int>(what)));
+  }
+  Error Rename(Handle, const std::string& from, Handle, const std::string& to) override {
+    if (Error error = Call("Rename"); error != Error::kNone) return error;
+    if (refuseRename) return Error::kDenied;
+    Rename(to, names.at(from));
+    Rename(from, -1);
+    return Error::kNone;
+  }
+  Error Remove(Handle, const std::string& name, Handle) override {
+    if (Error error = Call("Remove"); error != Error::kNone) return error;
+    Rename(name, -1);
+    return Error::kNone;
+  }
+  Error RemoveUnused(Handle, const std::string& name) override {
+    if (Error error = Call("RemoveUnused"); error != Error::kNone) return error;
+    for (Handle handle : created) {
+      if (open.at(handle) == names.at(name)) return Error::kBusy;
+    }
+    Rename(name, -1);
+    return Error::kNone;
+  }
+  Error List(Handle, std::vector<std::string>* list) override {
+    if (Error error = Call("List"); error != Error::kNone) return error;
+    list->clear();
+    for (const auto& [name, node] : names) list->push_back(name);
+    return Error::kNone;
+  }
+  std::size_t NameMax(Handle) override { return 255; }
+  Error Random(std::uint64_t* value) override {
+    *value = next_ = next_ * 6364136223846793005u + 1442695040888963407u;
+    return Call("Random");
+  }
+  void Close(Handle handle) override {
+    open.erase(handle);
+    created.erase(handle);
+  }
+  void HoldSignals(platform::SignalHold hold) override {
+    calls.push_back("HoldSignals " + std::to_string(static_cast<int>(hold)));
+  }
+  void RemoveOnSignal(Handle, const std::string&, Handle) override {}
+
+  // Every content that a power cut now could leave under `name`: each
+  // unsynced change of the names made or not, in order; each file's
+  // unsynced data kept or lost by block, and its size old or new.
+  std::set<std::string> CrashStates(const std::string& name) const {
+    std::vector<Names> namings = {durableNames};
+    namings.insert(namings.end(), unsyncedNames.begin(), unsyncedNames.end());
+    std::set<std::string> states;
+    for (const Names& naming : namings) {
+      auto found = naming.find(name);
+      if (found == naming.end()) {
+        states.insert("<missing>");
+        continue;
+      }
+      const Node& node = nodes[found->second];
+      std::size_t blocks = (std::max(node.data.size(), node.durable.size()) + kBlock - 1) / kBlock;
+      std::vector<std::vector<bool>> keeps;  // which blocks' new data a cut keeps
+      for (std::size_t mask = 0; blocks <= 6 && mask < (1u << blocks); ++mask) {
+        keeps.emplace_back(blocks);
+        for (std::size_t b = 0; b < blocks; ++b) keeps.back()[b] = (mask >> b) & 1;
+      }
+      for (std::size_t cut = 0; blocks > 6 && cut <= blocks; ++cut) {
+        keeps.emplace_back(blocks);
+        for (std::size_t b = 0; b < blocks; ++b) keeps.back()[b] = b < cut;
+        keeps.emplace_back(blocks);
+        for (std::size_t b = 0; b < blocks; ++b) keeps.back()[b] = b >= cut;
+      }
+      for (std::size_t size : {node.data.size(), node.durable.size()}) {
+        for (const std::vector<bool>& keep : keeps) {
+          std::string state(size, '\0');
+          for (std::size_t i = 0; i < size; ++i) {
+            const std::string& from = keep[i / kBlock] ? node.data : node.durable;
+            if (i < from.size()) state[i] = from[i];
+          }
+          states.insert(state);
+        }
+      }
+    }
+    return states;
+  }
+
+ private:
+  // Counts the call, and fails it if it is the one.
+  Error Call(const std::string& what) {
+    calls.push_back(what);
+    int number = static_cast<int>(calls.size());
+    if (number == cutAt) {
+      statesAtCut = CrashStates(kName);
+      rewritingAtCut = nodes[0].data != nodes[0].durable;
+    }
+    return number == failAt ? failWith : Error::kNone;
+  }
+  platform::FileType Type(const std::string& name) { return nodes[names.at(name)].type; }
+  platform::FileInfo Info(int node) {
+    platform::FileInfo info;
+    info.type = nodes[node].type;
+    info.index = static_cast<std::uint64_t>(node);
+    info.size = nodes[node].data.size();
+    info.links = static_cast<std::uint64_t>(std::count_if(
+        names.begin(), names.end(), [node](const auto& entry) { return entry.second == node; }));
+    return info;
+  }
+  Error NewHandle(int node, Handle* file) {
+    *file = ++lastHandle_;
+    open[*file] = node;
+    return Error::kNone;
+  }
+  void Rename(const std::string& name, int node) {
+    if (node < 0) {
+      names.erase(name);
+    } else {
+      names[name] = node;
+    }
+    unsyncedNames.push_back(names);
+  }
+
+  Handle lastHandle_ = kDirectory;
+  std::uint64_t next_ = 1;
+};
+
+// A file of `users` lines, the first of them "user0".
+std::string FileOf(int users) {
+  std::string content;
+  for (int i = 0; i < users; ++i) {
+    content += "user" + std::to_string(i) + ":AAAAAA==:" + std::string(24, 'a' + i % 26) + "\n";
+  }
+  return content;
+}
+
+std::string Bytes(const UserList& list) {
+  std::string bytes;
+  list.WriteRecords([&bytes](std::string_view part) {
+    bytes.append(part);
+    return true;
+  });
+  return bytes;
+}
+
+// How a scenario's password file stands before the save.
+enum class Path { kReplace, kHardLink, kRefusedRename };
+
+struct Scenario {
+  const char* operation;
+  Path path;
+  int users;
+};
+
+// The users and the operation of `scenario`, run through `files`: true when
+// the operation said it succeeded. `*before` and `*after` get the content
+// before and the one the operation meant to save.
+bool RunScenario(const Scenario& scenario, FaultyFileSystem& files, std::string* before,
+                 std::string* after) {
+  *before = FileOf(scenario.users);
+  files.AddFile(kName, *before);
+  if (scenario.path == Path::kHardLink) files.names["other.dat"] = files.names[kName];
+  files.durableNames = files.names;
+  files.refuseRename = scenario.path == Path::kRefusedRename;
+  UserList list(files);
+  std::string message;
+  bool succeeded = list.Lock(kName) && list.Load(kName);
+  if (!succeeded) {
+    *after = *before;
+    return false;
+  }
+  std::string operation = scenario.operation;
+  if (operation == "add") succeeded = list.AddUser("newcomer", "pw", false, message);
+  if (operation == "add -r") succeeded = list.AddUser("user0", "new", true, message);
+  if (operation == "remove") succeeded = list.RemoveUser("user0", message);
+  *after = Bytes(list);
+  return succeeded;
+}
+
+std::vector<Scenario> Scenarios() {
+  std::vector<Scenario> scenarios;
+  for (const char* operation : {"add", "add -r", "remove"}) {
+    for (Path path : {Path::kReplace, Path::kHardLink, Path::kRefusedRename}) {
+      // Empty, one line, and several blocks.
+      for (int users : {0, 1, 300}) {
+        if (users > 0 || std::string(operation) == "add")
+          scenarios.push_back({operation, path, users});
+      }
+    }
+  }
+  return scenarios;
+}
+
+// Whatever call fails with whatever error, the file holds the old users or
+// the new ones, as the operation says; and a save after it leaves only the
+// password file and its other name.
+TEST(SaveFaultTest, EveryCallFailsInTurn) {
+  const Error kErrors[] = {
+      Error::kMissing,     Error::kExists,  Error::kDenied,  Error::kReadOnly,    Error::kBusy,
+      Error::kCrossDevice, Error::kTooLong, Error::kNoSpace, Error::kUnsupported, Error::kIo};
+  int cases = 0, failedSaves = 0;
+  for (const Scenario& scenario : Scenarios()) {
+    FaultyFileSystem clean;
+    std::string before, after;
+    ASSERT_TRUE(RunScenario(scenario, clean, &before, &after));
+    int calls = static_cast<int>(clean.calls.size());
+    for (int failAt = 1; failAt <= calls; ++failAt) {
+      for (Error error : kErrors) {
+        SCOPED_TRACE(std::string(scenario.operation) + ", " + std::to_string(scenario.users) +
+                     " users, path " + std::to_string(static_cast<int>(scenario.path)) + ", call " +
+                     std::to_string(failAt) + " " + clean.calls[failAt - 1] + " fails with " +
+                     std::to_string(static_cast<int>(error)));
+        FaultyFileSystem files;
+        files.failAt = failAt;
+        files.failWith = error;
+        bool succeeded = RunScenario(scenario, files, &before, &after);
+        ++cases;
+        failedSaves += !succeeded;
+        ASSERT_EQ(files.Content(kName), succeeded ? after : before);
+        ASSERT_TRUE(files.open.empty()) << "a handle stays open";
+        if (scenario.path == Path::kHardLink) {
+          ASSERT_EQ(files.Content("other.dat"), files.Content(kName));
+        }
+
+        // The next save removes what this one left.
+        files.failAt = 0;
+        UserList list(files);
+        ASSERT_TRUE(list.Lock(kName) && list.Load(kName) && list.Save(kName));
+        for (const auto& [name, node] : files.names) {
+          ASSERT_TRUE(name == kName || name == "other.dat") << name << " stays";
+        }
+      }
+    }
+  }
+  std::printf("save faults: %d cases, %d of them failed the save, every file old or new\n", cases,
+              failedSaves);
+}
+
+// A power cut at any call of a save leaves, on the replacement path, the
+// old users or the new ones. In place, a file that is neither may only be
+// left between the first write and the sync.
+TEST(SaveFaultTest, PowerCutAtEveryCall) {
+  int states = 0, neither = 0;
+  for (const Scenario& scenario : Scenarios()) {
+    FaultyFileSystem clean;
+    std::string before, after;
+    ASSERT_TRUE(RunScenario(scenario, clean, &before, &after));
+    for (int cutAt = 1; cutAt <= static_cast<int>(clean.calls.size()) + 1; ++cutAt) {
+      FaultyFileSystem files;
+      files.cutAt = cutAt;
+      RunScenario(scenario, files, &before, &after);
+      if (cutAt > static_cast<int>(clean.calls.size())) {
+        files.statesAtCut = files.CrashStates(kName);
+        files.rewritingAtCut = files.nodes[0].data != files.nodes[0].durable;
+      }
+      for (const std::string& state : files.statesAtCut) {
+        ++states;
+        if (state == before || state == after) continue;
+        ++neither;
+        // Only in place, between the first write and the sync of the file
+        // itself.
+        ASSERT_TRUE(scenario.path != Path::kReplace && files.rewritingAtCut)
+            << scenario.operation << ", path " << static_cast<int>(scenario.path)
+            << ", cut before call " << cutAt << ": neither old nor new";
+      }
+    }
+  }
+  std::printf(
+      "power cuts: %d states, %d of them neither old nor new, all inside an in-place "
+      "rewrite\n",
+      states, neither);
+}
+
+// Rows for what someone who can write the directory, or a name that is no
+// file, must not achieve.
+TEST(SaveFaultTest, NamesThatChange) {
+  struct Row {
+    const char* name;
+    std::function<void(FaultyFileSystem&)> between;  // after the load, before the save
+    platform::FileType type;
+    bool saves;
+  } rows[] = {
+      // The name swapped for a link to a file the user may write.
+      {"link swapped in after the load",
+       [](FaultyFileSystem& files) {
+         files.AddFile("victim", "keep");
+         files.nodes.push_back({platform::FileType::kLink, "", "", "victim"});
+         files.names[kName] = static_cast<int>(files.nodes.size() - 1);
+       },
+       platform::FileType::kRegular, false},
+      {"another file renamed over it after the load",
+       [](FaultyFileSystem& files) { files.AddFile(kName, "theirs:s:d\n"); },
+       platform::FileType::kRegular, false},
+      // Random names that others planted cost a try each.
+      {"planted names", [](FaultyFileSystem& files) { files.takenNames = 50; },
+       platform::FileType::kRegular, true},
+      {"a device", [](FaultyFileSystem&) {}, platform::FileType::kOther, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FaultyFileSystem files;
+    int original = files.AddFile(kName, FileOf(2), row.type);
+    UserList list(files);
+    std::string message;
+    bool loaded = list.Lock(kName) && list.Load(kName);
+    ASSERT_EQ(loaded, row.type == platform::FileType::kRegular);
+    if (!loaded) {
+      EXPECT_EQ(std::count(files.calls.begin(), files.calls.end(), "Open " + kName), 0)
+          << "opened before its type was known";
+      continue;
+    }
+    row.between(files);
+    std::size_t callsBefore = files.calls.size();
+    EXPECT_EQ(list.AddUser("newcomer", "pw", false, message), row.saves);
+    EXPECT_EQ(message, row.saves ? " New user entry added."
+                                 : " Access Denied : Unable to update password file.");
+    if (!row.saves) {
+      EXPECT_EQ(files.nodes[original].data, FileOf(2));
+      EXPECT_TRUE(!files.names.count("victim") || files.Content("victim") == "keep");
+      EXPECT_EQ(std::count(files.calls.begin() + callsBefore, files.calls.end(), "WriteAt"), 0);
+      continue;
+    }
+    // The new file gets group and owner, then the ACL, then the mode, all
+    // before a byte of content.
+    std::vector<std::string> order;
+    for (const std::string& call : files.calls) {
+      if (call.starts_with("CopyAttributes") || (call == "WriteAt" && order.size() == 3)) {
+        order.push_back(call);
+      }
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"CopyAttributes 0", "CopyAttributes 1",
+                                               "CopyAttributes 2", "WriteAt"}));
+  }
+}
+
+}  // namespace
