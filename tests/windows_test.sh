@@ -2,8 +2,10 @@
 # Runs the Windows program ($1, users.exe) under Wine from the Linux side:
 # CR LF line ends on the console and in the password file, LF files load,
 # add/check/remove round trip, and the file is found beside the program.
+# $2 is a program that holds a file open as other programs may.
 set -u
 exe=$1
+holder=$2
 dir=$(mktemp -d)
 other=$(mktemp -d)
 trap 'rm -rf "$dir" "$other"' EXIT
@@ -13,11 +15,12 @@ export WINEDEBUG=-all
 failures=0 cases=0
 # expect NAME WANTED_OUTPUT WANTED_STATUS ARGS...: runs users.exe by its full
 # path from another directory.
+program=$dir/users.exe
 expect() {
   local name=$1 wanted=$2 status=$3
   shift 3
   local got
-  got=$(cd "$other" && wine "$dir/users.exe" "$@"; echo "[$?]")
+  got=$(cd "$other" && wine "$program" "$@"; echo "[$?]")
   cases=$((cases + 1))
   wanted="$wanted"$'\n'"[$status]"
   if [[ $got != "$wanted" ]]; then
@@ -27,10 +30,16 @@ expect() {
 }
 file_is() {
   cases=$((cases + 1))
-  if [[ $(cat "$dir/users.dat") != "$1" ]]; then
-    echo "FAIL: $2: file holds $(printf %q "$(cat "$dir/users.dat")")"
+  if [[ $(cat "${3:-$dir/users.dat}") != "$1" ]]; then
+    echo "FAIL: $2: file holds $(printf %q "$(cat "${3:-$dir/users.dat}")")"
     failures=$((failures + 1))
   fi
+}
+check() {  # check NAME CONDITION...
+  local name=$1
+  shift
+  cases=$((cases + 1))
+  "$@" || { echo "FAIL: $name"; failures=$((failures + 1)); }
 }
 
 cr=$'\r'
@@ -74,6 +83,72 @@ expect "add removes leftovers" "Operation Successful:  New user entry added.$cr"
 cases=$((cases + 1))
 [[ $(ls "$dir" | tr '\n' ' ') == "users.dat users.dat.tmp-Ab12C users.dat.tmp-Dir123 users.exe " ]] ||
   { echo "FAIL: leftovers: $(ls "$dir")"; failures=$((failures + 1)); }
+
+added="Operation Successful:  New user entry added.$cr"
+match="Operation Successful:  Username and password match.$cr"
+usage_error="Invalid Usage:$cr"$'\n'"$(wine "$dir/users.exe" -h)"
+
+# Two names of one file (a hard link): both show every change, and runs
+# through either name take turns.
+printf 'alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\n' >"$dir/users.dat"
+ln "$dir/users.dat" "$dir/other.dat"
+cp "$dir/users.exe" "$dir/other.exe"
+pids=()
+for i in 1 2 3 4; do
+  (cd "$other" && wine "$dir/users.exe" add -u "one$i" -p pw >/dev/null) &
+  pids+=($!)
+  (cd "$other" && wine "$dir/other.exe" add -u "two$i" -p pw >/dev/null) &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid" || { echo "FAIL: a run through two names failed"; failures=$((failures + 1)); }; done
+check "hard link: one file" [ "$dir/users.dat" -ef "$dir/other.dat" ]
+check "hard link: every add" [ "$(grep -c -e '^one' -e '^two' "$dir/users.dat")" = 8 ]
+rm "$dir/other.dat" "$dir/other.exe"
+
+# Arguments the code page cannot hold are refused, never taken for a
+# look-alike; what it holds works as before.
+printf 'Lukasz:AAAAAA==:x\n' >"$dir/users.dat"
+expect "look-alike password" "$usage_error" 1 add -u cjk -p Łódź1
+expect "code page password" "$added" 0 add -u cjk -p Lódz1
+expect "code page password matches" "$match" 0 check -u cjk -p Lódz1
+expect "look-alike user" "$usage_error" 1 remove -u Łukasz
+cases=$((cases + 1))
+grep -q '^Lukasz:' "$dir/users.dat" || { echo "FAIL: Lukasz removed"; failures=$((failures + 1)); }
+
+# Any folder name, and a path longer than the old limit of 260.
+long=$other/$(printf 'd%.0s' {1..100})/$(printf 'e%.0s' {1..100})
+long=$long/$(printf 'f%.0s' $(seq $((240 - ${#long}))))
+for folder in "$other/日本" "$other/Łódź" "$long"; do
+  mkdir -p "$folder"
+  cp "$dir/users.exe" "$folder/users.exe"
+  : >"$folder/users.dat"
+  program=$folder/users.exe
+  expect "folder ${folder: -10}: add" "$added" 0 add -u alice -p pw
+  expect "folder ${folder: -10}: check" "$match" 0 check -u alice -p pw
+done
+program=$dir/users.exe
+
+# A reader that shares the file only for reading, or not at all, is waited for.
+for share in read none; do
+  wine "$holder" "$(winepath -w "$dir/users.dat")" "$share" 2000 >"$other/held" &
+  holding=$!
+  for _ in $(seq 100); do [[ -s $other/held ]] && break; sleep 0.1; done
+  start=$SECONDS
+  if [[ $share == read ]]; then
+    expect "add waits for a holder sharing $share" "$added" 0 add -u waited -p pw
+  else
+    expect "check waits for a holder sharing $share" "$match" 0 check -u cjk -p Lódz1
+  fi
+  check "the $share holder was waited for" [ $((SECONDS - start)) -ge 1 ]
+  wait "$holding"
+  rm -f "$other/held"
+done
+
+# A read-only leftover goes too.
+echo left >"$dir/users.dat.tmp-Ro1234"
+chmod a-w "$dir/users.dat.tmp-Ro1234"
+expect "add removes a read-only leftover" "$added" 0 add -u dave -p pw
+check "read-only leftover gone" [ ! -e "$dir/users.dat.tmp-Ro1234" ]
 
 echo "$((cases - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]
