@@ -35,17 +35,20 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
   auto runTime = std::chrono::steady_clock::now() - start;
   content = ReadFile(program.passwordFile());
 
-  // Interrupt, hangup and termination clean up after themselves; a kill
-  // cannot, and what it leaves the next save removes.
-  // A rewrite in place (taken for a file with a second name) holds those
-  // three off until it is done; only a kill could cut it short.
+  // Every catchable signal that ends a process cleans up after itself; a
+  // kill cannot, and what it leaves the next save removes. A rewrite in
+  // place (taken for a file with a second name) holds every signal off until
+  // it is done; only a kill could cut it short.
   struct Phase {
     int signal;
     int kills;
     bool inPlace;
-  } phases[] = {{SIGINT, kCleanEnds, false}, {SIGHUP, kCleanEnds, false},
-                {SIGTERM, kCleanEnds, false}, {SIGKILL, kKills, false},
-                {SIGINT, kCleanEnds, true},  {SIGTERM, kCleanEnds, true}};
+  } phases[] = {{SIGINT, kCleanEnds, false},  {SIGHUP, kCleanEnds, false},
+                {SIGTERM, kCleanEnds, false}, {SIGUSR1, kCleanEnds, false},
+                {SIGALRM, kCleanEnds, false}, {SIGABRT, kCleanEnds, false},
+                {SIGKILL, kKills, false},     {SIGINT, kCleanEnds, true},
+                {SIGTERM, kCleanEnds, true},  {SIGUSR1, kCleanEnds, true},
+                {SIGUSR2, kCleanEnds, true},  {SIGALRM, kCleanEnds, true}};
   int oldSeen = 0, newSeen = 0, leftBehind = 0, leftovers = 0, round = 0;
   for (const auto& [signal, kills, inPlace] : phases) {
     if (inPlace && !std::filesystem::exists(dir.File("other.dat"))) {

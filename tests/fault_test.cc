@@ -101,25 +101,35 @@ std::string Attribute(const std::string& path, const char* name) {
 }
 
 // An ACL granting user 65534 read access (user::rw-, user:65534:r--,
-// group::r--, mask::r--, other::---), in the kernel's format.
-std::string AccessControlList() {
+// group::<group>, mask::r--, other::---), in the kernel's format.
+std::string AccessControlList(std::uint16_t group = 4) {
   struct Entry {
     std::uint16_t tag, permissions;
     std::uint32_t id;
-  } entries[] = {{0x01, 6, ~0u}, {0x02, 4, 65534}, {0x04, 4, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
+  } entries[] = {
+      {0x01, 6, ~0u}, {0x02, 4, 65534}, {0x04, group, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
   std::string acl("\x02\0\0\0", 4);
   acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
   return acl;
 }
 
-std::string PrepareAttributes(const TempDir& dir, ChildSetup&) {
-  std::string file = dir.File("users.dat");
-  std::string acl = AccessControlList();
-  if (::setxattr(file.c_str(), "user.origin", "hr", 2, 0) != 0 ||
-      ::setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
-    return "no extended attributes or ACLs on this file system";
-  }
-  return "";
+// Gives the password file `acl` and an extended attribute.
+auto PrepareAttributes(std::string acl) {
+  return [acl](const TempDir& dir, ChildSetup&) -> std::string {
+    std::string file = dir.File("users.dat");
+    if (::setxattr(file.c_str(), "user.origin", "hr", 2, 0) != 0 ||
+        ::setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+      return "no extended attributes or ACLs on this file system";
+    }
+    return "";
+  };
+}
+
+auto KeepsAttributes(std::string acl) {
+  return [acl](const TempDir& dir) {
+    EXPECT_EQ(Attribute(dir.File("users.dat"), "user.origin"), "hr");
+    EXPECT_EQ(Attribute(dir.File("users.dat"), "system.posix_acl_access"), acl);
+  };
 }
 
 // The argument vector of the running process started as `argv0`, as the
@@ -183,6 +193,13 @@ TEST(FaultTest, SaveFaults) {
          return NeedsRoot();
        },
        AsNobody(), kDenied, 1, false},
+      // Root may write any file, and does: read-only stops other users only.
+      {"read-only password file, root",
+       [](const TempDir& dir, ChildSetup&) {
+         ::chmod(dir.File("users.dat").c_str(), 0400);
+         return NeedsRoot();
+       },
+       {}, kAdded, 0, true},
       // No new file can be made beside it, so it is rewritten where it lies.
       {"read-only directory",
        [](const TempDir& dir, ChildSetup&) {
@@ -224,12 +241,12 @@ TEST(FaultTest, SaveFaults) {
          EXPECT_EQ(info.st_gid, kStaff);
          EXPECT_EQ(info.st_mode & 07777, 0660u);
        }},
-      {"ACL and extended attributes", PrepareAttributes, {}, kAdded, 0, true, "users.dat", {},
-       [](const TempDir& dir) {
-         EXPECT_EQ(Attribute(dir.File("users.dat"), "user.origin"), "hr");
-         EXPECT_EQ(Attribute(dir.File("users.dat"), "system.posix_acl_access"),
-                   AccessControlList());
-       }},
+      {"ACL and extended attributes", PrepareAttributes(AccessControlList()), {}, kAdded, 0, true,
+       "users.dat", {}, KeepsAttributes(AccessControlList())},
+      // The owning group shut out (group::---) under a mask that would let it
+      // read (mask::r--): kept so, with the mode set only after the ACL.
+      {"ACL that shuts the owning group out", PrepareAttributes(AccessControlList(0)), {},
+       kAdded, 0, true, "users.dat", {}, KeepsAttributes(AccessControlList(0))},
       // A rename would leave the other name with the old users.
       {"hard link",
        [](const TempDir& dir, ChildSetup&) {
@@ -262,6 +279,21 @@ TEST(FaultTest, SaveFaults) {
          return std::string();
        },
        {}, kAdded, 0, true, "users.dat", {"users.dat.tmp-Ab12Cd", "users.dat.tmp-Lnk123"}},
+      // Links at names a save might pick, to a file someone wants written:
+      // the names are random, and the links go.
+      {"links planted at temporary names",
+       [](const TempDir& dir, ChildSetup&) {
+         WriteFile(dir.File("victim"), "keep");
+         for (const char* name : {"users.dat.tmp-aaaaaa", "users.dat.tmp-AAAAAA",
+                                  "users.dat.tmp-000000", "users.dat.tmp-Zz9Zz9"}) {
+           std::filesystem::create_symlink("victim", dir.File(name));
+         }
+         return std::string();
+       },
+       {}, kAdded, 0, true, "users.dat",
+       {"users.dat.tmp-aaaaaa", "users.dat.tmp-AAAAAA", "users.dat.tmp-000000",
+        "users.dat.tmp-Zz9Zz9"},
+       [](const TempDir& dir) { EXPECT_EQ(ReadFile(dir.File("victim")), "keep"); }},
       {"device /dev/null", link("/dev/null"), {}, kUnableToLoad, 1, false, ""},
       {"device /dev/zero", link("/dev/zero"), {}, kUnableToLoad, 1, false, ""},
       {"FIFO",
