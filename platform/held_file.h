@@ -2,6 +2,7 @@
 #define USERS_PLATFORM_HELD_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/file_system.h"

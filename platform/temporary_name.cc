@@ -18,7 +18,7 @@ std::string TemporaryStem(std::string_view name, std::size_t nameMax) {
   std::size_t room = nameMax - kMark.size() - kUniqueLength;
   if (name.size() <= room) return std::string(name);
   std::uint32_t hash = 2166136261u;
-  for (unsigned char byte : name) hash = (hash ^ byte) * 16777619u;
+  for (char byte : name) hash = (hash ^ static_cast<unsigned char>(byte)) * 16777619u;
   char tail[kHashLength + 1];
   std::snprintf(tail, sizeof tail, "~%08x", static_cast<unsigned>(hash));
   return std::string(name.substr(0, room - kHashLength)) + tail;
