@@ -20,6 +20,8 @@ void PrintUsage() {
       "Note:",
       " - Username and password cannot be blank or more than 16 character long.",
       " - Username and password cannot contain special character like '?', or '%', etc.",
+      // One line, too long for one literal.
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
       " - [-r] option: While adding user, if the optional -r flag is specified it will silently "
       "replace an existing entry.",
       "",

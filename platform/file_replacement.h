@@ -51,7 +51,7 @@ class FileReplacement {
   HeldFile& file_;
   FileSystem& files_;
   std::string temporary_;      // the new file's name; empty when there is none
-  Handle handle_ = kNoHandle;   // the new file
+  Handle handle_ = kNoHandle;  // the new file
   std::string content_;        // the new content, kept only when rewriting in place
   std::uint64_t written_ = 0;  // to the new file
   bool inPlace_ = false;

@@ -86,8 +86,7 @@ class FileSystem {
   // Opens the existing file `name` in `directory`: never through a link,
   // without waiting for a device or a FIFO, never as a terminal, and
   // letting other processes read, write and rename it meanwhile.
-  virtual Error Open(Handle directory, const std::string& name, Access access,
-                     Handle* file) = 0;
+  virtual Error Open(Handle directory, const std::string& name, Access access, Handle* file) = 0;
 
   // What the open file is.
   virtual Error Describe(Handle file, FileInfo* info) = 0;
@@ -128,8 +127,7 @@ class FileSystem {
   // write, rename or remove while it is open, and that RemoveUnused leaves
   // alone while it is. Where a system can give a file the security of
   // `model` only at its creation, it does so here.
-  virtual Error Create(Handle directory, const std::string& name, Handle model,
-                       Handle* file) = 0;
+  virtual Error Create(Handle directory, const std::string& name, Handle model, Handle* file) = 0;
 
   // Gives the new file `to` one kind of what the file `from` has.
   virtual Error CopyAttributes(Handle from, Handle to, Attributes what) = 0;

@@ -44,9 +44,10 @@ bool UserList::Save(const std::string& filePath) {
   bool saved;
   {
     platform::FileReplacement replacement(file_);
-    saved = replacement.Begin() &&
-            WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); }) &&
-            replacement.Commit();
+    saved =
+        replacement.Begin() &&
+        WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); }) &&
+        replacement.Commit();
   }
   // The change is over: the next run may take its turn.
   file_.Close();

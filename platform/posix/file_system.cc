@@ -116,7 +116,7 @@ Error ResolveLinks(std::string path, std::string* target) {
     ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
     if (length < 0 || static_cast<std::size_t>(length) >= link.size()) return Error::kIo;
     link.resize(static_cast<std::size_t>(length));
-    path = link.empty() || link[0] == '/' ? link : DirectoryOf(path) + "/" + link;
+    path = link.empty() || link[0] == '/' ? link : DirectoryOf(path).append("/").append(link);
   }
   return Error::kMissing;
 }
@@ -216,8 +216,8 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Error Open(Handle directory, const std::string& name, Access access, Handle* file) override {
-    int flags = (access == Access::kRead ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_NONBLOCK |
-                O_NOCTTY | O_CLOEXEC;
+    int flags = (access == Access::kRead ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                O_CLOEXEC;
     int fd = -1;
     Error error = Checked([&] { return fd = ::openat(Fd(directory), name.c_str(), flags); });
     *file = fd;
@@ -232,10 +232,10 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Error LockContent(Handle file, ContentLock lock) override {
-    short type = lock == ContentLock::kShared      ? F_RDLCK
-                 : lock == ContentLock::kExclusive ? F_WRLCK
-                                                   : F_UNLCK;
-    return LockRange(file, type, 0, kTurnByte);
+    int type = lock == ContentLock::kShared      ? F_RDLCK
+               : lock == ContentLock::kExclusive ? F_WRLCK
+                                                 : F_UNLCK;
+    return LockRange(file, static_cast<short>(type), 0, kTurnByte);
   }
 
   Error TakeTurn(Handle file, Handle* turn) override {
@@ -277,15 +277,16 @@ class PosixFileSystem final : public FileSystem {
     }
 #ifdef FALLOC_FL_KEEP_SIZE
     if (size == 0) return Error::kNone;
-    return Checked([&] {
-      return ::fallocate(Fd(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
-    });
+    return Checked(
+        [&] { return ::fallocate(Fd(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)); });
 #else
     return Error::kUnsupported;
 #endif
   }
 
-  Error Sync(Handle file) override { return Checked([&] { return ::fsync(Fd(file)); }); }
+  Error Sync(Handle file) override {
+    return Checked([&] { return ::fsync(Fd(file)); });
+  }
 
   Error SyncDirectory(Handle directory) override { return Sync(directory); }
 
@@ -323,11 +324,9 @@ class PosixFileSystem final : public FileSystem {
     return Error::kIo;
   }
 
-  Error Rename(Handle directory, const std::string& from, Handle,
-               const std::string& to) override {
-    return Checked([&] {
-      return ::renameat(Fd(directory), from.c_str(), Fd(directory), to.c_str());
-    });
+  Error Rename(Handle directory, const std::string& from, Handle, const std::string& to) override {
+    return Checked(
+        [&] { return ::renameat(Fd(directory), from.c_str(), Fd(directory), to.c_str()); });
   }
 
   Error Remove(Handle directory, const std::string& name, Handle) override {

@@ -1,9 +1,9 @@
 #include "platform/posix/signals.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <csignal>
 #include <cstring>
@@ -15,8 +15,8 @@ namespace {
 // The catchable signals whose default action ends the process; SIGPIPE
 // and SIGXFSZ are ignored from the start, so that writes fail instead.
 constexpr int kEndingSignals[] = {
-    SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
-    SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT,
+    SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+    SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT,
 #ifdef SIGIO
     SIGIO,
 #endif

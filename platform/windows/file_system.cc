@@ -104,10 +104,9 @@ std::wstring PathIn(Handle directory, const std::string& name) {
   return PathOf(AsHandle(directory)) + L"\\" + windows::Widen(name);
 }
 
-Error OpenPath(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
-               DWORD flags, SECURITY_ATTRIBUTES* security, Handle* handle) {
-  HANDLE opened =
-      ::CreateFileW(path.c_str(), access, share, security, disposition, flags, nullptr);
+Error OpenPath(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+               SECURITY_ATTRIBUTES* security, Handle* handle) {
+  HANDLE opened = ::CreateFileW(path.c_str(), access, share, security, disposition, flags, nullptr);
   *handle = Stored(opened);
   return opened == INVALID_HANDLE_VALUE ? LastError() : Error::kNone;
 }
@@ -116,9 +115,9 @@ Error InfoOf(HANDLE file, FileInfo* info) {
   BY_HANDLE_FILE_INFORMATION about;
   if (!::GetFileInformationByHandle(file, &about)) return LastError();
   info->type = (about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? FileType::kLink
-               : (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0  ? FileType::kDirectory
-               : ::GetFileType(file) != FILE_TYPE_DISK                    ? FileType::kOther
-                                                                          : FileType::kRegular;
+               : (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? FileType::kDirectory
+               : ::GetFileType(file) != FILE_TYPE_DISK                      ? FileType::kOther
+                                                                            : FileType::kRegular;
   info->volume = about.dwVolumeSerialNumber;
   info->index = (std::uint64_t{about.nFileIndexHigh} << 32) | about.nFileIndexLow;
   info->size = (std::uint64_t{about.nFileSizeHigh} << 32) | about.nFileSizeLow;
@@ -137,8 +136,8 @@ class WindowsFileSystem final : public FileSystem {
     std::wstring target = windows::LongPath(windows::Widen(path));
     // The file that links and junctions name, when there is one.
     Handle file;
-    if (OpenPath(target, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr,
-                 &file) == Error::kNone) {
+    if (OpenPath(target, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr, &file) ==
+        Error::kNone) {
       std::wstring final = PathOf(AsHandle(file));
       ::CloseHandle(AsHandle(file));
       if (!final.empty()) target = final;
@@ -153,9 +152,9 @@ class WindowsFileSystem final : public FileSystem {
   Error Inspect(Handle directory, const std::string& name, FileInfo* info) override {
     // No right to read or write: only what it is, without acting on it.
     Handle file;
-    Error error = OpenPath(PathIn(directory, name), 0, kShareAll, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr,
-                           &file);
+    Error error =
+        OpenPath(PathIn(directory, name), 0, kShareAll, OPEN_EXISTING,
+                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr, &file);
     if (error != Error::kNone) return error;
     error = InfoOf(AsHandle(file), info);
     ::CloseHandle(AsHandle(file));
@@ -175,8 +174,8 @@ class WindowsFileSystem final : public FileSystem {
     if (lock == ContentLock::kUnlock) {
       return Checked(::UnlockFileEx(AsHandle(file), 0, MAXDWORD, MAXDWORD, &start));
     }
-    DWORD flags = LOCKFILE_FAIL_IMMEDIATELY |
-                  (lock == ContentLock::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    DWORD flags =
+        LOCKFILE_FAIL_IMMEDIATELY | (lock == ContentLock::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
     return Checked(::LockFileEx(AsHandle(file), flags, 0, MAXDWORD, MAXDWORD, &start));
   }
 
@@ -186,8 +185,8 @@ class WindowsFileSystem final : public FileSystem {
     // name of the file shares; the system lets it go when its holder dies.
     FileInfo info;
     if (Error error = Describe(file, &info); error != Error::kNone) return error;
-    std::wstring name = L"users-password-file-" + std::to_wstring(info.volume) + L"-" +
-                        std::to_wstring(info.index);
+    std::wstring name =
+        L"users-password-file-" + std::to_wstring(info.volume) + L"-" + std::to_wstring(info.index);
     // Open to every user (no access-control list), so that runs of different
     // users, or of one user with and without elevation, share one mutex; and
     // where another user made it first, opened rather than made.
@@ -294,8 +293,7 @@ class WindowsFileSystem final : public FileSystem {
     return SetInfo(to, FileBasicInfo, basic);
   }
 
-  Error Rename(Handle directory, const std::string&, Handle file,
-               const std::string& to) override {
+  Error Rename(Handle directory, const std::string&, Handle file, const std::string& to) override {
     std::wstring target = PathIn(directory, to);
     std::size_t nameBytes = target.size() * sizeof(wchar_t);
     std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
@@ -327,9 +325,9 @@ class WindowsFileSystem final : public FileSystem {
     // Opened unshared, it cannot be open elsewhere, a live save's new file
     // least of all; read-only, it is made writable first.
     Handle file;
-    Error error = OpenPath(PathIn(directory, name), DELETE | FILE_READ_ATTRIBUTES |
-                                                        FILE_WRITE_ATTRIBUTES,
-                           0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr, &file);
+    Error error =
+        OpenPath(PathIn(directory, name), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr, &file);
     if (error != Error::kNone) return error;
     FileInfo info;
     error = Describe(file, &info);
