@@ -37,40 +37,28 @@ constexpr int kSetLock = F_SETLK;
 int Fd(Handle handle) { return static_cast<int>(handle); }
 
 Error FromErrno(int error) {
-  switch (error) {
-    case 0:
-      return Error::kNone;
-    case ENOENT:
-    case ENOTDIR:
-    case ELOOP:  // a link where a file was expected
-      return Error::kMissing;
-    case EEXIST:
-      return Error::kExists;
-    case EACCES:
-    case EPERM:
-    case EBUSY:  // a mount point: no process to wait for
-    case ETXTBSY:
-      return Error::kDenied;
-    case EROFS:
-      return Error::kReadOnly;
-    case EXDEV:
-      return Error::kCrossDevice;
-    case ENAMETOOLONG:
-      return Error::kTooLong;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return Error::kNoSpace;
-    case ENOTSUP:
-#if EOPNOTSUPP != ENOTSUP
-    case EOPNOTSUPP:
-#endif
-    case ENOSYS:
-    case ENOLCK:
-      return Error::kUnsupported;
-    default:
-      return Error::kIo;
+  static constexpr struct {
+    Error error;
+    int codes[4];
+  } kKinds[] = {
+      // ELOOP: a link where a file was expected.
+      {Error::kMissing, {ENOENT, ENOTDIR, ELOOP}},
+      {Error::kExists, {EEXIST}},
+      // EBUSY: a mount point, with no process to wait for.
+      {Error::kDenied, {EACCES, EPERM, EBUSY, ETXTBSY}},
+      {Error::kReadOnly, {EROFS}},
+      {Error::kCrossDevice, {EXDEV}},
+      {Error::kTooLong, {ENAMETOOLONG}},
+      {Error::kNoSpace, {ENOSPC, EDQUOT, EFBIG}},
+      {Error::kUnsupported, {ENOTSUP, EOPNOTSUPP, ENOSYS, ENOLCK}},
+  };
+  if (error == 0) return Error::kNone;
+  for (const auto& kind : kKinds) {
+    for (int code : kind.codes) {
+      if (code == error) return kind.error;
+    }
   }
+  return Error::kIo;
 }
 
 // The result of a system call that returns -1 on failure, repeated while a

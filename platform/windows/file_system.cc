@@ -36,43 +36,30 @@ HANDLE AsHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 Handle Stored(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
 
 Error FromError(DWORD error) {
-  switch (error) {
-    case ERROR_SUCCESS:
-      return Error::kNone;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_BAD_NETPATH:
-      return Error::kMissing;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return Error::kExists;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_INVALID_OWNER:
-    case ERROR_PRIVILEGE_NOT_HELD:
-      return Error::kDenied;
-    case ERROR_WRITE_PROTECT:
-      return Error::kReadOnly;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return Error::kBusy;
-    case ERROR_NOT_SAME_DEVICE:
-      return Error::kCrossDevice;
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_BUFFER_OVERFLOW:
-      return Error::kTooLong;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case kQuotaExceeded:
-    case ERROR_FILE_TOO_LARGE:
-      return Error::kNoSpace;
-    case ERROR_NOT_SUPPORTED:
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_CALL_NOT_IMPLEMENTED:
-    case ERROR_INVALID_PARAMETER:
-      return Error::kUnsupported;
-    default:
-      return Error::kIo;
+  static constexpr struct {
+    Error error;
+    DWORD codes[4];
+  } kKinds[] = {
+      {Error::kMissing, {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_BAD_NETPATH}},
+      {Error::kExists, {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS}},
+      {Error::kDenied, {ERROR_ACCESS_DENIED, ERROR_INVALID_OWNER, ERROR_PRIVILEGE_NOT_HELD}},
+      {Error::kReadOnly, {ERROR_WRITE_PROTECT}},
+      {Error::kBusy, {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION}},
+      {Error::kCrossDevice, {ERROR_NOT_SAME_DEVICE}},
+      {Error::kTooLong, {ERROR_FILENAME_EXCED_RANGE, ERROR_BUFFER_OVERFLOW}},
+      {Error::kNoSpace,
+       {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, kQuotaExceeded, ERROR_FILE_TOO_LARGE}},
+      {Error::kUnsupported,
+       {ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION, ERROR_CALL_NOT_IMPLEMENTED,
+        ERROR_INVALID_PARAMETER}},
+  };
+  if (error == ERROR_SUCCESS) return Error::kNone;
+  for (const auto& kind : kKinds) {
+    for (DWORD code : kind.codes) {
+      if (code == error) return kind.error;
+    }
   }
+  return Error::kIo;
 }
 
 Error LastError() { return FromError(::GetLastError()); }
