@@ -41,8 +41,9 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
       error = open(Access::kRead);
     }
     if (error == Error::kMissing) continue;  // renamed away since the look
-    if (error != Error::kNone)
+    if (error != Error::kNone) {
       return error == Error::kBusy ? Outcome::kBusy : Outcome::kUnavailable;
+    }
     if (files_.Describe(handle_, &info_) != Error::kNone) return Outcome::kUnavailable;
     if (info_.type != FileType::kRegular || !SameFile(info_, named)) {
       CloseFile();
@@ -56,8 +57,9 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
     }
     // Without locks on this file system, runs go on unlocked, as they must.
     if (error == Error::kUnsupported) error = Error::kNone;
-    if (error != Error::kNone)
+    if (error != Error::kNone) {
       return error == Error::kBusy ? Outcome::kBusy : Outcome::kUnavailable;
+    }
     // A run that held the turn before may have replaced the file: then the
     // turn is taken again, on the file that the name holds now.
     if (purpose == Purpose::kRead || StillNamed()) return Outcome::kOpen;
