@@ -54,6 +54,7 @@ const ReaderCase kReaderCases[] = {
     {"lone CR ends make one line, too many fields", "a:s:d\rb:t:e\r", false, ""},
     {"separators only are skipped", "a:s:d\n:::\n::\nb:t:e\n", true, "a|s|d\nb|t|e\n"},
     {"runs of separators yield no empty field", "::a:::s:d:\n", true, "a|s|d\n"},
+    {"a stray separator behind or between fields", "a:s:d:\nb::t:e\n", true, "a|s|d\nb|t|e\n"},
     {"blanks belong to fields", " a : s :d\t\n", true, " a | s |d\t\n"},
     {"a single blank is one field", "a:s:d\n \n", false, "a|s|d\n"},
     {"two fields", "a:s:d\nb:t:e\nc:f\nd:g:h\n", false, "a|s|d\nb|t|e\n"},
