@@ -1,5 +1,7 @@
 #include "store/line_reader.h"
 
+#include <utility>
+
 namespace {
 
 // Large enough that a big file takes few system calls, small enough that
@@ -10,7 +12,7 @@ constexpr std::size_t kSmallBlockSize = 4 << 10;
 
 }  // namespace
 
-LineReader::LineReader(const ReadFunction& read, std::size_t sizeHint) : read_(read) {
+LineReader::LineReader(ReadFunction read, std::size_t sizeHint) : read_(std::move(read)) {
   std::size_t size = kSmallBlockSize;
   while (size < kBlockSize && size <= sizeHint) size *= 2;
   buffer_.resize(size);

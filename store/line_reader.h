@@ -16,9 +16,8 @@ class LineReader {
   // -1 on a read error.
   using ReadFunction = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
 
-  // `read` must outlive the reader. `sizeHint`, the input's expected size,
-  // only sizes the first buffer.
-  explicit LineReader(const ReadFunction& read, std::size_t sizeHint = 0);
+  // `sizeHint`, the input's expected size, only sizes the first buffer.
+  explicit LineReader(ReadFunction read, std::size_t sizeHint = 0);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
@@ -44,7 +43,7 @@ class LineReader {
   // Next's way when no whole line is left in the buffer.
   bool ReadMore(std::string_view& line);
 
-  const ReadFunction& read_;
+  ReadFunction read_;
   std::string buffer_;
   std::size_t begin_ = 0;  // first byte of the line not yet handed out
   std::size_t end_ = 0;    // end of the bytes read

@@ -48,8 +48,8 @@ bool UserList::AddLine(std::string_view line) {
   if (fields.count == 0) return true;
   if (fields.count != 3) return false;
   const auto& [name, salt, digest] = fields.first;
-  // Most lines are "name:salt:digest" with short fields: the line itself
-  // makes its record's block, in one copy.
+  // Most lines are "name:salt:digest" and short enough for one-byte sizes:
+  // the line itself makes its record's block, in one copy.
   if (fields.joinedBySingleColons && line.size() < 0x80) {
     records.emplace_back(line, name.size(), name.size() + 1 + salt.size());
   } else {

@@ -7,7 +7,6 @@
 #include <list>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "store/line_reader.h"
 #include "store/record_arena.h"
@@ -60,7 +59,8 @@ class UserList : private RecordArena {
   bool WriteRecords(const WriteFunction& write) const;
 
   // The fields of a line: its maximal runs of bytes other than ':', in
-  // order. A record takes three, so only the first three are kept.
+  // order, as views into the line. A record takes three, so only the first
+  // three are kept.
   struct Fields {
     std::size_t count = 0;  // all of them
     std::string_view first[3];
@@ -92,8 +92,7 @@ class UserList : private RecordArena {
   bool AddLine(std::string_view line);
 };
 
-// Inline, so that the load's call for every line costs no more than the
-// search for its ':'.
+// Inline, as the load splits every line with it.
 inline UserList::Fields UserList::SplitFields(std::string_view line) {
   Fields fields;
   // An empty view may hold a null pointer, which memchr must not get.
