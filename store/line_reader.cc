@@ -18,34 +18,15 @@ LineReader::LineReader(ReadFunction read, std::size_t sizeHint) : read_(std::mov
   buffer_.resize(size);
 }
 
-bool LineReader::ReadMore(std::string_view& line) {
-  while (!ended_) {
-    // Keep the unfinished line and make room behind it; a line longer than
-    // the buffer doubles it.
-    if (begin_ > 0) {
-      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-      end_ -= begin_;
-      begin_ = 0;
-    }
-    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-
-    std::ptrdiff_t count = read_(buffer_.data() + end_, buffer_.size() - end_);
-    if (count <= 0) {
-      // A read error must not pass for the end of the input: the caller
-      // would take the lines so far for all of them.
-      failed_ = count < 0;
-      ended_ = true;
-      break;
-    }
-    std::size_t searched = end_;
-    end_ += static_cast<std::size_t>(count);
-    // The unfinished line holds no line feed: only the new bytes can.
-    if (std::memchr(buffer_.data() + searched, '\n', end_ - searched) != nullptr) {
-      return Next(line);
-    }
+std::ptrdiff_t LineReader::ReadMore() {
+  // A line longer than the buffer doubles it.
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
   }
-  if (failed_ || begin_ == end_) return false;
-  line = std::string_view(buffer_.data() + begin_, end_ - begin_);
-  begin_ = end_;
-  return true;
+  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  std::ptrdiff_t count = read_(buffer_.data() + end_, buffer_.size() - end_);
+  if (count > 0) end_ += static_cast<std::size_t>(count);
+  return count;
 }

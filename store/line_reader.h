@@ -21,34 +21,45 @@ class LineReader {
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
-  // Points `line` at the next line, without its line feed; the view is valid
-  // until the next call. Returns false at the end of the input or once a
-  // read has failed.
-  bool Next(std::string_view& line) {
-    // Inline: most calls find their line in the buffer.
-    const char* data = buffer_.data();
-    if (const void* found = std::memchr(data + begin_, '\n', end_ - begin_)) {
-      std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-      line = std::string_view(data + begin_, lineEnd - begin_);
-      begin_ = lineEnd + 1;
-      return true;
-    }
-    return ReadMore(line);
-  }
-
-  // Whether Next returned false for a read error rather than the end.
-  bool Failed() const { return failed_; }
+  // Reads the input to its end, calling `take(line)` for each line in order,
+  // without its line feed; the view is valid during the call. Returns true
+  // at the end, false as soon as `take` returns false or a read fails: a
+  // read error must not pass for the end, or the caller would take the
+  // lines so far for all of them.
+  template <typename TakeLine>
+  bool ForEachLine(TakeLine take);
 
  private:
-  // Next's way when no whole line is left in the buffer.
-  bool ReadMore(std::string_view& line);
+  // Keeps the unfinished line, makes room behind it and reads: the count
+  // read, 0 at the end, -1 on a read error.
+  std::ptrdiff_t ReadMore();
 
   ReadFunction read_;
   std::string buffer_;
-  std::size_t begin_ = 0;  // first byte of the line not yet handed out
+  std::size_t begin_ = 0;  // first byte of the line not yet taken
   std::size_t end_ = 0;    // end of the bytes read
-  bool ended_ = false;     // read has returned 0 or -1
-  bool failed_ = false;
 };
+
+// In the header, so that the scan of each block runs in the caller with its
+// place in registers.
+template <typename TakeLine>
+bool LineReader::ForEachLine(TakeLine take) {
+  for (;;) {
+    const char* data = buffer_.data();
+    std::size_t begin = begin_;
+    const std::size_t end = end_;
+    while (const void* found = std::memchr(data + begin, '\n', end - begin)) {
+      std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+      if (!take(std::string_view(data + begin, lineEnd - begin))) return false;
+      begin = lineEnd + 1;
+    }
+    begin_ = begin;
+    std::ptrdiff_t count = ReadMore();
+    if (count < 0) return false;
+    if (count == 0) {
+      return begin_ == end_ || take(std::string_view(buffer_.data() + begin_, end_ - begin_));
+    }
+  }
+}
 
 #endif  // USERS_STORE_LINE_READER_H_

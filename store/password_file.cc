@@ -35,11 +35,9 @@ bool UserList::Save(const std::string& filePath) {
 
 bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
   records.clear();
-  LineReader lines(read, sizeHint);
-  for (std::string_view line; lines.Next(line);) {
-    if (!AddLine(line)) return false;
-  }
-  return !lines.Failed();
+  return LineReader(read, sizeHint).ForEachLine([this](std::string_view line) {
+    return AddLine(line);
+  });
 }
 
 bool UserList::AddLine(std::string_view line) {
