@@ -4,34 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "store/user_list.h"
-
-namespace {
-
-bool ReadAll(UserList& list, const std::string& bytes, std::size_t chunk) {
-  std::size_t position = 0;
-  return list.ReadRecords(
-      [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
-        std::size_t n = bytes.size() - position;
-        if (n > capacity) n = capacity;
-        if (n > chunk) n = chunk;
-        std::memcpy(buffer, bytes.data() + position, n);
-        position += n;
-        return static_cast<std::ptrdiff_t>(n);
-      },
-      bytes.size());
-}
-
-}  // namespace
+#include "tests/memory_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
   UserList list;
   // Odd chunk sizes put line ends at every place of a block boundary.
-  if (!ReadAll(list, bytes, 1 + size % 7)) return 0;
+  if (!list.ReadRecords(MemoryInput(bytes, 1 + size % 7), size)) return 0;
 
   bool carried = true;
   for (const UserRecord& record : list.records) {
@@ -44,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return true;
   });
   UserList reread;
-  bool reloaded = ReadAll(reread, written, written.size() + 1);
+  bool reloaded = reread.ReadRecords(MemoryInput(written), written.size());
   if (carried && (!reloaded || reread.records != list.records)) std::abort();
   return 0;
 }

@@ -5,15 +5,14 @@
 
 #include "platform/file_replacement.h"
 #include "platform/platform.h"
+#include "store/line_reader.h"
 #include "store/user_list.h"
 
 namespace {
 
-// Large enough that a big file takes few system calls, small enough that
-// the reused buffer stays in the processor's cache.
+// Lines are gathered into writes of about this size: few system calls, and
+// a buffer that stays in the processor's cache.
 constexpr std::size_t kBlockSize = 128 << 10;
-// The first block for an input of unknown or small size.
-constexpr std::size_t kSmallBlockSize = 4 << 10;
 
 }  // namespace
 
@@ -56,66 +55,25 @@ bool UserList::Save(const std::string& filePath) {
 
 bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
   records.clear();
-
-  std::vector<std::string_view> fields;
-  std::size_t blockSize = kSmallBlockSize;
-  while (blockSize < kBlockSize && blockSize <= sizeHint) blockSize *= 2;
-  std::string buffer(blockSize, '\0');
-  std::size_t begin = 0;  // first byte of the line not yet taken
-  std::size_t end = 0;    // end of the bytes read
-  for (;;) {
-    // Keep the unfinished line and make room behind it; a line longer than
-    // the buffer doubles it.
-    if (begin > 0) {
-      std::memmove(buffer.data(), buffer.data() + begin, end - begin);
-      end -= begin;
-      begin = 0;
-    }
-    if (end == buffer.size()) buffer.resize(buffer.size() * 2);
-
-    std::ptrdiff_t count = read(buffer.data() + end, buffer.size() - end);
-    // A read error must not pass for the end of the file: the next save
-    // would write back only the records read so far.
-    if (count < 0) return false;
-    end += static_cast<std::size_t>(count);
-
-    const char* data = buffer.data();
-    while (const void* found = std::memchr(data + begin, '\n', end - begin)) {
-      std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-      if (!AddLine(std::string_view(data + begin, lineEnd - begin), fields)) return false;
-      begin = lineEnd + 1;
-    }
-    if (count == 0) {
-      // The bytes behind the last line feed are a last line.
-      return begin == end || AddLine(std::string_view(data + begin, end - begin), fields);
-    }
-  }
+  return LineReader(read, sizeHint).ForEachLine([this](std::string_view line) {
+    return AddLine(line);
+  });
 }
 
-bool UserList::AddLine(std::string_view line, std::vector<std::string_view>& fields) {
+bool UserList::AddLine(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  // Most lines are "name:salt:digest" with short fields, which need no
-  // split: the line makes its record's block.
-  std::size_t colon1 = line.find(':'), colon2 = line.find(':', colon1 + 1);
-  if (line.size() < 0x80 && colon1 != 0 && colon2 != line.npos && colon2 > colon1 + 1 &&
-      colon2 + 1 < line.size() && line.find(':', colon2 + 1) == line.npos) {
-    records.emplace_back(line, colon1, colon2);
-    return true;
+  Fields fields = SplitFields(line);
+  if (fields.count == 0) return true;
+  if (fields.count != 3) return false;
+  const auto& [name, salt, digest] = fields.first;
+  // Most lines are "name:salt:digest" and short enough for one-byte sizes:
+  // the line itself makes its record's block, in one copy.
+  if (fields.joinedBySingleColons && line.size() < 0x80) {
+    records.emplace_back(line, name.size(), name.size() + 1 + salt.size());
+  } else {
+    records.emplace_back(name, salt, digest);
   }
-  SplitFields(line, fields);
-  if (fields.empty()) return true;
-  if (fields.size() != 3) return false;
-  records.emplace_back(fields[0], fields[1], fields[2]);
   return true;
-}
-
-void UserList::SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
-  fields.clear();
-  for (std::size_t start = 0; (start = line.find_first_not_of(':', start)) != line.npos;) {
-    std::size_t stop = line.find(':', start);
-    fields.push_back(line.substr(start, stop - start));
-    start = stop;
-  }
 }
 
 bool UserList::WriteRecords(const WriteFunction& write) const {

@@ -1,31 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/platform.h"
 #include "store/user_list.h"
+#include "tests/memory_input.h"
 #include "tests/temp_dir.h"
 
 namespace {
 
-// Feeds `bytes` to the reader `chunk` bytes at a time; chunk 0 means all at
-// once. An `errorAt` position makes the read fail there.
+// Loads `bytes` read `chunk` bytes at a time (0: all at once), the read
+// failing at `errorAt`.
 bool ReadBytes(UserList& list, const std::string& bytes, std::size_t chunk = 0,
                std::size_t errorAt = std::string::npos, std::size_t sizeHint = 0) {
-  std::size_t position = 0;
-  return list.ReadRecords(
-      [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
-        if (position >= errorAt) return -1;
-        std::size_t n = std::min({capacity, bytes.size() - position,
-                                  chunk == 0 ? bytes.size() : chunk, errorAt - position});
-        std::memcpy(buffer, bytes.data() + position, n);
-        position += n;
-        return static_cast<std::ptrdiff_t>(n);
-      },
-      sizeHint);
+  return list.ReadRecords(MemoryInput(bytes, chunk, errorAt), sizeHint);
 }
 
 // The process's resident memory in KiB, or -1 where the system does not say.
@@ -65,6 +54,7 @@ const ReaderCase kReaderCases[] = {
     {"lone CR ends make one line, too many fields", "a:s:d\rb:t:e\r", false, ""},
     {"separators only are skipped", "a:s:d\n:::\n::\nb:t:e\n", true, "a|s|d\nb|t|e\n"},
     {"runs of separators yield no empty field", "::a:::s:d:\n", true, "a|s|d\n"},
+    {"a stray separator behind or between fields", "a:s:d:\nb::t:e\n", true, "a|s|d\nb|t|e\n"},
     {"blanks belong to fields", " a : s :d\t\n", true, " a | s |d\t\n"},
     {"a single blank is one field", "a:s:d\n \n", false, "a|s|d\n"},
     {"two fields", "a:s:d\nb:t:e\nc:f\nd:g:h\n", false, "a|s|d\nb|t|e\n"},

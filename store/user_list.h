@@ -2,14 +2,15 @@
 #define USERS_STORE_USER_LIST_H_
 
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <list>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/held_file.h"
+#include "store/line_reader.h"
 #include "store/record_arena.h"
 #include "store/user_record.h"
 
@@ -21,9 +22,8 @@
 class UserList : private RecordArena {
  public:
   using Records = std::list<UserRecord, RecordArena::Allocator<UserRecord>>;
-  // Reads up to `capacity` bytes into `buffer`: the count, 0 at the end,
-  // -1 on a read error.
-  using ReadFunction = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
+  // The input of ReadRecords, read as a LineReader reads it.
+  using ReadFunction = LineReader::ReadFunction;
   // Takes the next bytes of the output; false on a write error.
   using WriteFunction = std::function<bool(std::string_view bytes)>;
 
@@ -71,9 +71,16 @@ class UserList : private RecordArena {
   // Returns false when a write fails.
   bool WriteRecords(const WriteFunction& write) const;
 
-  // Puts the maximal runs of bytes other than ':' of `line` into `fields`,
-  // in order. The views point into `line`.
-  static void SplitFields(std::string_view line, std::vector<std::string_view>& fields);
+  // The fields of a line: its maximal runs of bytes other than ':', in
+  // order, as views into the line. A record takes three, so only the first
+  // three are kept.
+  struct Fields {
+    std::size_t count = 0;  // all of them
+    std::string_view first[3];
+    // The line is nothing but its fields joined by single ':'.
+    bool joinedBySingleColons = false;
+  };
+  static Fields SplitFields(std::string_view line);
 
   // --- The user operations (user_operations.cc) ---
   // Each empties `message`, leaves exactly one outcome text in it and
@@ -97,9 +104,34 @@ class UserList : private RecordArena {
  private:
   // Opens the file at `filePath` for `purpose` unless it is held already.
   bool Reach(const std::string& filePath, platform::HeldFile::Purpose purpose);
-  bool AddLine(std::string_view line, std::vector<std::string_view>& fields);
+  bool AddLine(std::string_view line);
 
   platform::HeldFile file_;
 };
+
+// Inline, as the load splits every line with it.
+inline UserList::Fields UserList::SplitFields(std::string_view line) {
+  Fields fields;
+  // An empty view may hold a null pointer, which memchr must not get.
+  if (line.empty()) return fields;
+  bool emptyGap = false;  // between two ':', or between one and an end
+  const char* start = line.data();
+  const char* const end = start + line.size();
+  for (;;) {
+    const void* found = std::memchr(start, ':', static_cast<std::size_t>(end - start));
+    const char* stop = found != nullptr ? static_cast<const char*>(found) : end;
+    if (stop == start) {
+      emptyGap = true;
+    } else {
+      if (fields.count < 3)
+        fields.first[fields.count] = {start, static_cast<std::size_t>(stop - start)};
+      ++fields.count;
+    }
+    if (stop == end) break;
+    start = stop + 1;
+  }
+  fields.joinedBySingleColons = fields.count > 0 && !emptyGap;
+  return fields;
+}
 
 #endif  // USERS_STORE_USER_LIST_H_

@@ -1,0 +1,65 @@
+#ifndef USERS_STORE_LINE_READER_H_
+#define USERS_STORE_LINE_READER_H_
+
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Splits an input into lines at each line feed, reading it block by block
+// into one reused buffer that only grows for a line longer than itself. The
+// bytes behind the last line feed are a last line.
+class LineReader {
+ public:
+  // Reads up to `capacity` bytes into `buffer`: the count, 0 at the end,
+  // -1 on a read error.
+  using ReadFunction = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
+
+  // `sizeHint`, the input's expected size, only sizes the first buffer.
+  explicit LineReader(ReadFunction read, std::size_t sizeHint = 0);
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // Reads the input to its end, calling `take(line)` for each line in order,
+  // without its line feed; the view is valid during the call. Returns true
+  // at the end, false as soon as `take` returns false or a read fails: a
+  // read error must not pass for the end, or the caller would take the
+  // lines so far for all of them.
+  template <typename TakeLine>
+  bool ForEachLine(TakeLine take);
+
+ private:
+  // Keeps the unfinished line, makes room behind it and reads: the count
+  // read, 0 at the end, -1 on a read error.
+  std::ptrdiff_t ReadMore();
+
+  ReadFunction read_;
+  std::string buffer_;
+  std::size_t begin_ = 0;  // first byte of the line not yet taken
+  std::size_t end_ = 0;    // end of the bytes read
+};
+
+// In the header, so that the scan of each block runs in the caller with its
+// place in registers.
+template <typename TakeLine>
+bool LineReader::ForEachLine(TakeLine take) {
+  for (;;) {
+    const char* data = buffer_.data();
+    std::size_t begin = begin_;
+    const std::size_t end = end_;
+    while (const void* found = std::memchr(data + begin, '\n', end - begin)) {
+      std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+      if (!take(std::string_view(data + begin, lineEnd - begin))) return false;
+      begin = lineEnd + 1;
+    }
+    begin_ = begin;
+    std::ptrdiff_t count = ReadMore();
+    if (count < 0) return false;
+    if (count == 0) {
+      return begin_ == end_ || take(std::string_view(buffer_.data() + begin_, end_ - begin_));
+    }
+  }
+}
+
+#endif  // USERS_STORE_LINE_READER_H_
