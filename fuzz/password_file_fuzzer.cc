@@ -5,9 +5,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <string>
+#include <string_view>
 
+#include "store/record_arena.h"
 #include "store/user_list.h"
+#include "store/user_record.h"
 
 namespace {
 

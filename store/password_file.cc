@@ -2,9 +2,14 @@
 // user name, salt and digest separated by ':'.
 
 #include <cstring>
+#include <list>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "store/user_list.h"
+#include "store/user_record.h"
 
 namespace {
 
