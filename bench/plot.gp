@@ -6,7 +6,7 @@ set multiplot layout 1,2 title "Median time of a run, ".machine font "sans,12"
 
 set logscale xy
 set xrange [xmin:xmax]
-set yrange [0.5:*]
+set yrange [*:*]
 set xtics ("10,000" 1e4, "100,000" 1e5, "1,000,000" 1e6, "10,000,000" 1e7)
 set format y "%g"
 set xlabel "users in the file"
