@@ -1,6 +1,8 @@
 #include "digest/password_digest.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "digest/base64.h"
 #include "digest/md5.h"
@@ -27,7 +29,7 @@ bool DigestsEqual(std::string_view computed, std::string_view stored) {
   // Every byte is looked at, whatever came before it.
   volatile unsigned char differences = 0;
   for (std::size_t i = 0; i < computed.size(); ++i) {
-    differences = differences | (computed[i] ^ stored[i]);
+    differences = static_cast<unsigned char>(differences | (computed[i] ^ stored[i]));
   }
   return differences == 0;
 }

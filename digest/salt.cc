@@ -1,7 +1,9 @@
 #include "digest/salt.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "digest/base64.h"
 #include "digest/random.h"

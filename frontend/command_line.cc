@@ -1,5 +1,7 @@
 #include "frontend/command_line.h"
 
+#include <cstddef>
+
 #include "platform/platform.h"
 
 namespace {

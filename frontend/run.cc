@@ -1,6 +1,7 @@
 #include "frontend/run.h"
 
 #include <string>
+#include <string_view>
 
 #include "frontend/command_line.h"
 #include "frontend/console.h"

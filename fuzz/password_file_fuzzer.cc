@@ -4,9 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <list>
 #include <string>
+#include <string_view>
 
+#include "store/record_arena.h"
 #include "store/user_list.h"
+#include "store/user_record.h"
 #include "tests/memory_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,11 +2,16 @@
 // user name, salt and digest separated by ':'.
 
 #include <cstring>
+#include <list>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/file_replacement.h"
 #include "platform/platform.h"
 #include "store/line_reader.h"
 #include "store/user_list.h"
+#include "store/user_record.h"
 
 namespace {
 

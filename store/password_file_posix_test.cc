@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iterator>
+#include <string>
 
 #include "platform/platform.h"
 #include "store/user_list.h"

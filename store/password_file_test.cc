@@ -2,9 +2,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "store/user_list.h"
+#include "store/user_record.h"
 #include "tests/memory_input.h"
 #include "tests/temp_dir.h"
 

@@ -17,7 +17,7 @@ class RecordArena {
   struct Allocator {
     using value_type = T;
 
-    explicit Allocator(RecordArena* arena) : arena(arena) {}
+    explicit Allocator(RecordArena* owner) : arena(owner) {}
     template <typename U>
     Allocator(const Allocator<U>& other) : arena(other.arena) {}
 

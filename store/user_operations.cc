@@ -1,8 +1,13 @@
 // The three things the program exists for: add, remove and check a user.
 
+#include <list>
+#include <string>
+#include <string_view>
+
 #include "digest/password_digest.h"
 #include "digest/salt.h"
 #include "store/user_list.h"
+#include "store/user_record.h"
 
 std::string UserList::ComputeDigest(std::string_view userName, std::string_view salt,
                                     std::string_view password) {

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+
 #include "digest/password_digest.h"
 #include "platform/platform.h"
 #include "store/user_list.h"
+#include "store/user_record.h"
 #include "tests/temp_dir.h"
 
 namespace {

@@ -63,13 +63,13 @@ struct UserRecord {
   using allocator_type = RecordArena::Allocator<char>;
 
   // The three strings in one block of the arena.
-  UserRecord(std::string_view name, std::string_view salt, std::string_view digest,
+  UserRecord(std::string_view nameBytes, std::string_view saltBytes, std::string_view digestBytes,
              const allocator_type& allocator) {
     char* out = static_cast<char*>(allocator.arena->Allocate(
-        RecordField::BlockSize(name.size()) + RecordField::BlockSize(salt.size()) +
-            RecordField::BlockSize(digest.size()),
+        RecordField::BlockSize(nameBytes.size()) + RecordField::BlockSize(saltBytes.size()) +
+            RecordField::BlockSize(digestBytes.size()),
         1));
-    this->digest.Put(this->salt.Put(userName.Put(out, name), salt), digest);
+    digest.Put(salt.Put(userName.Put(out, nameBytes), saltBytes), digestBytes);
   }
   // The record of `line`, "name:salt:digest" with ':' at `colon1` and
   // `colon2`, shorter than 128 bytes: one copy of the line makes the block,

@@ -1,6 +1,5 @@
 #include "tests/child_process.h"
 
-#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>

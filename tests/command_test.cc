@@ -4,8 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <initializer_list>
+#include <string>
+#include <vector>
+
 #include "digest/password_digest.h"
+#include "tests/child_process.h"
 #include "tests/program.h"
+#include "tests/temp_dir.h"
 
 namespace {
 

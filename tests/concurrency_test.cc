@@ -5,13 +5,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "tests/child_process.h"
 #include "tests/program.h"
+#include "tests/temp_dir.h"
 
 namespace {
 

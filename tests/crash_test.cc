@@ -7,11 +7,18 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/child_process.h"
 #include "tests/program.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -78,8 +85,8 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
         std::_Exit(127);
       }
       // An in-place rewrite comes at the end of a run: aim the kills there.
-      auto start = inPlace ? runTime * 2 / 3 : runTime * 0;
-      std::this_thread::sleep_for(start + (runTime - start) * kill / kills);
+      auto firstKill = inPlace ? runTime * 2 / 3 : runTime * 0;
+      std::this_thread::sleep_for(firstKill + (runTime - firstKill) * kill / kills);
       ::kill(pid, signal);
       int status;
       ::waitpid(pid, &status, 0);

@@ -15,9 +15,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "tests/child_process.h"
 #include "tests/program.h"
+#include "tests/temp_dir.h"
 
 namespace {
 

@@ -8,8 +8,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <random>
 #include <sstream>
+#include <system_error>
 
 namespace {
 

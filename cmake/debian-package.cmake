@@ -1,0 +1,71 @@
+# The Debian package: `cmake --workflow --preset deb` builds it as
+# build-deb/users_<version>_<arch>.deb.
+#
+# Debian's coreutils has /usr/bin/users and its page users(1), which list
+# logged-in users. This administrator's tool goes to /usr/sbin instead, which
+# root's PATH puts before /usr/bin, so that a bare `users` finds it for root
+# (and then uses ./users.dat); its page is users(8). Nothing of coreutils is
+# replaced.
+
+install(TARGETS users RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+# Stripped as Debian strips programs: no symbols, no compiler notes.
+install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded
+                                      --remove-section=.comment --remove-section=.note
+                                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}/users\"
+                              COMMAND_ERROR_IS_FATAL ANY)")
+
+# The manual page, its header moved to section 8, and the changelog, both
+# compressed as Debian keeps them (-n: no time stamp, so that a rebuild
+# gives the same bytes).
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/man/users.1 ${PROJECT_SOURCE_DIR}/packaging/changelog)
+file(READ ${PROJECT_SOURCE_DIR}/man/users.1 page)
+string(REGEX REPLACE "^\\.TH USERS 1 ([^\n]*) \"User Commands\"\n"
+       ".TH USERS 8 \\1 \"System Administration\"\n" page "${page}")
+if(NOT page MATCHES "^\\.TH USERS 8 ")
+  message(FATAL_ERROR "man/users.1 does not start with the .TH line this file expects")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/users.8 "${page}")
+
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog heading LIMIT_COUNT 1)
+if(NOT heading MATCHES "^users \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog has no entry for version ${PROJECT_VERSION} on top")
+endif()
+
+foreach(file ${PROJECT_BINARY_DIR}/users.8 ${PROJECT_SOURCE_DIR}/packaging/changelog)
+  get_filename_component(name ${file} NAME)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/${name}.gz
+                     COMMAND sh -c "gzip -9n <\"$0\" >\"$1\"" ${file} ${PROJECT_BINARY_DIR}/${name}.gz
+                     DEPENDS ${file} VERBATIM)
+  list(APPEND compressed ${PROJECT_BINARY_DIR}/${name}.gz)
+endforeach()
+add_custom_target(debian_documents ALL DEPENDS ${compressed})
+
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/users)
+install(FILES ${PROJECT_BINARY_DIR}/users.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${PROJECT_BINARY_DIR}/changelog.gz packaging/copyright DESTINATION ${doc_dir})
+install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME users)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME users)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The users developers <users@example.org>")
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "add, remove and check users of a password file")
+set(CPACK_PACKAGE_DESCRIPTION
+    "users keeps a text file of user records, each a user name, a salt and a\n"
+    "password digest. It adds a user or replaces a user's password, removes a\n"
+    "user, and checks a user name and password against the file, printing one\n"
+    "result line and exiting with 0 for success and 1 for any failure.\n"
+    "\n"
+    "Saves are atomic and locked against concurrent runs. The program is\n"
+    "installed as /usr/sbin/users, beside the unrelated /usr/bin/users of\n"
+    "coreutils, and root's PATH finds this one first.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+include(CPack)
