@@ -11,6 +11,9 @@ other=$(mktemp -d)
 trap 'rm -rf "$dir" "$other"' EXIT
 cp "$exe" "$dir/users.exe"
 export WINEDEBUG=-all
+# Names and arguments pass from this side to Wine as UTF-8; Wine's Windows
+# side then has the ANSI code page 1252, which lacks "Ł".
+export LC_ALL=C.UTF-8
 
 failures=0 cases=0
 # expect NAME WANTED_OUTPUT WANTED_STATUS ARGS...: runs users.exe by its full
