@@ -54,8 +54,12 @@ bool FileReplacement::Begin() {
   // Read-only means "do not change", although a rename would get around it;
   // and a name that holds another file now is someone else's doing.
   if (!file_.HeldForChange() || !file_.writable() || !file_.StillNamed()) return false;
-  // A rename would leave the file's other names with the old content.
-  if (file_.info().links > 1) return inPlace_ = true;
+  RemoveLeftovers(TemporaryStem(file_.name(), files_.NameMax(file_.directory())));
+  // A rename would leave the file's other names with the old content; a
+  // name may have been added since the file was opened.
+  FileInfo now;
+  if (files_.Describe(file_.handle(), &now) != Error::kNone) return false;
+  if (now.links > 1) return inPlace_ = true;
   Error error = MakeNewFile();
   if (error == Error::kNone) return true;
   inPlace_ = IsRefusal(error);
@@ -65,7 +69,6 @@ bool FileReplacement::Begin() {
 Error FileReplacement::MakeNewFile() {
   const Handle directory = file_.directory();
   std::string stem = TemporaryStem(file_.name(), files_.NameMax(directory));
-  RemoveLeftovers(stem);
   Error error = Error::kExists;
   for (int attempt = 0; error == Error::kExists && attempt < kUniqueNameTries; ++attempt) {
     std::uint64_t random = 0;

@@ -39,7 +39,8 @@ class FileReplacement {
   bool Write(std::string_view bytes);
 
   // Makes the new content durable and puts it in place. On success the file
-  // holds exactly what was written; on failure, its old content.
+  // holds exactly what was written; on failure, its old content (unless,
+  // rewriting in place, writing the old content back failed as well).
   bool Commit();
 
  private:

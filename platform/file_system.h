@@ -123,10 +123,10 @@ class FileSystem {
   virtual Error SyncDirectory(Handle directory) = 0;
 
   // Creates the new file `name` in `directory`, open for reading and
-  // writing, that no other user can open, that other processes cannot
-  // write, rename or remove while it is open, and that RemoveUnused leaves
-  // alone while it is. Where a system can give a file the security of
-  // `model` only at its creation, it does so here.
+  // writing, that no other process can write while it is open and that
+  // RemoveUnused leaves alone while it is. Only this user can open it;
+  // where a system can give a file the security of `model` only at its
+  // creation, it does so here, and those the old file lets in may read it.
   virtual Error Create(Handle directory, const std::string& name, Handle model, Handle* file) = 0;
 
   // Gives the new file `to` one kind of what the file `from` has.
@@ -155,8 +155,9 @@ class FileSystem {
 
   virtual void Close(Handle handle) = 0;
 
-  // Holds off the signals that `hold` names until the next call, which may
-  // let them go with kNone; one that came meanwhile acts then.
+  // Holds off the signals that `hold` names until the next call, which
+  // lets them go with kNone; one that came meanwhile acts then. Holds do
+  // not nest.
   virtual void HoldSignals(SignalHold hold) = 0;
 
   // The new file that a signal ending the process removes first: `name` in

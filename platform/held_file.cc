@@ -10,6 +10,10 @@ namespace {
 // looked at again, a bounded number of times.
 constexpr int kOpenTries = 100;
 
+HeldFile::Outcome FailedWith(Error error) {
+  return error == Error::kBusy ? HeldFile::Outcome::kBusy : HeldFile::Outcome::kUnavailable;
+}
+
 }  // namespace
 
 HeldFile::Outcome HeldFile::Open(const std::string& path, Purpose purpose) {
@@ -41,9 +45,7 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
       error = open(Access::kRead);
     }
     if (error == Error::kMissing) continue;  // renamed away since the look
-    if (error != Error::kNone) {
-      return error == Error::kBusy ? Outcome::kBusy : Outcome::kUnavailable;
-    }
+    if (error != Error::kNone) return FailedWith(error);
     if (files_.Describe(handle_, &info_) != Error::kNone) return Outcome::kUnavailable;
     if (info_.type != FileType::kRegular || !SameFile(info_, named)) {
       CloseFile();
@@ -57,9 +59,7 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
     }
     // Without locks on this file system, runs go on unlocked, as they must.
     if (error == Error::kUnsupported) error = Error::kNone;
-    if (error != Error::kNone) {
-      return error == Error::kBusy ? Outcome::kBusy : Outcome::kUnavailable;
-    }
+    if (error != Error::kNone) return FailedWith(error);
     // A run that held the turn before may have replaced the file: then the
     // turn is taken again, on the file that the name holds now.
     if (purpose == Purpose::kRead || StillNamed()) return Outcome::kOpen;

@@ -43,6 +43,8 @@ class HeldFile {
 
   // Reads the next bytes: the count, 0 at the end, -1 on a read error.
   std::ptrdiff_t Read(char* buffer, std::size_t capacity);
+  // Makes the next Read start at the beginning.
+  void Rewind() { readOffset_ = 0; }
   // The file's size when it was opened.
   std::size_t SizeHint() const { return static_cast<std::size_t>(info_.size); }
 

@@ -22,18 +22,26 @@ constexpr std::size_t kBlockSize = 128 << 10;
 }  // namespace
 
 bool UserList::Lock(const std::string& filePath) {
+  lockedPath_ = filePath;
   return file_.Open(filePath, platform::HeldFile::Purpose::kChange) !=
          platform::HeldFile::Outcome::kBusy;
 }
 
 bool UserList::Reach(const std::string& filePath, platform::HeldFile::Purpose purpose) {
   if (file_.HeldForChange() && file_.path() == filePath) return true;
+  // A locked file is loaded only as it is held for its change, and saved
+  // only if it was held since its load.
+  if (filePath == lockedPath_) {
+    if (purpose == platform::HeldFile::Purpose::kChange) return false;
+    purpose = platform::HeldFile::Purpose::kChange;
+  }
   return file_.Open(filePath, purpose) == platform::HeldFile::Outcome::kOpen;
 }
 
 bool UserList::Load(const std::string& filePath) {
   path = filePath;
   if (!Reach(path, platform::HeldFile::Purpose::kRead)) return false;
+  file_.Rewind();
   bool read = ReadRecords(
       [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); },
       file_.SizeHint());

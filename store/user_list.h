@@ -107,6 +107,7 @@ class UserList : private RecordArena {
   bool AddLine(std::string_view line);
 
   platform::HeldFile file_;
+  std::string lockedPath_;  // what Lock was given
 };
 
 // Inline, as the load splits every line with it.

@@ -15,8 +15,8 @@ namespace {
 // The catchable signals whose default action ends the process; SIGPIPE
 // and SIGXFSZ are ignored from the start, so that writes fail instead.
 constexpr int kEndingSignals[] = {
-    SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
-    SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT,
+    SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+    SIGXCPU, SIGABRT, SIGBUS,  SIGFPE,  SIGILL,  SIGSEGV, SIGSYS,  SIGTRAP,
 #ifdef SIGIO
     SIGIO,
 #endif

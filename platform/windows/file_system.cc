@@ -10,6 +10,7 @@
 #include <aclapi.h>
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -87,12 +88,17 @@ std::wstring PathOf(HANDLE handle) {
   }
 }
 
+// The path of `name` in the open directory; empty when the directory's own
+// path cannot be had, which OpenPath refuses.
 std::wstring PathIn(Handle directory, const std::string& name) {
-  return PathOf(AsHandle(directory)) + L"\\" + windows::Widen(name);
+  std::wstring path = PathOf(AsHandle(directory));
+  return path.empty() ? path : path + L"\\" + windows::Widen(name);
 }
 
 Error OpenPath(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
                SECURITY_ATTRIBUTES* security, Handle* handle) {
+  *handle = kNoHandle;
+  if (path.empty()) return Error::kIo;
   HANDLE opened = ::CreateFileW(path.c_str(), access, share, security, disposition, flags, nullptr);
   *handle = Stored(opened);
   return opened == INVALID_HANDLE_VALUE ? LastError() : Error::kNone;
@@ -197,6 +203,7 @@ class WindowsFileSystem final : public FileSystem {
       return waited == WAIT_TIMEOUT ? Error::kBusy : Error::kUnsupported;
     }
     *turn = Stored(mutex);
+    turns_.push_back(mutex);
     return Error::kNone;
   }
 
@@ -244,7 +251,7 @@ class WindowsFileSystem final : public FileSystem {
 
   Error Sync(Handle file) override { return Checked(::FlushFileBuffers(AsHandle(file))); }
 
-  // A rename is durable once it returns.
+  // Rename made itself durable.
   Error SyncDirectory(Handle) override { return Error::kNone; }
 
   Error Create(Handle directory, const std::string& name, Handle model, Handle* file) override {
@@ -282,6 +289,7 @@ class WindowsFileSystem final : public FileSystem {
 
   Error Rename(Handle directory, const std::string&, Handle file, const std::string& to) override {
     std::wstring target = PathIn(directory, to);
+    if (target.empty()) return Error::kIo;
     std::size_t nameBytes = target.size() * sizeof(wchar_t);
     std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -293,14 +301,16 @@ class WindowsFileSystem final : public FileSystem {
     DWORD flags = kReplaceIfExists | kPosixSemantics;
     std::memcpy(buffer.data(), &flags, sizeof flags);
     auto size = static_cast<DWORD>(buffer.size());
-    if (::SetFileInformationByHandle(AsHandle(file), kRenameInfoEx, rename, size)) {
-      return Error::kNone;
+    Error error =
+        Checked(::SetFileInformationByHandle(AsHandle(file), kRenameInfoEx, rename, size));
+    if (error == Error::kUnsupported) {
+      std::memset(buffer.data(), 0, sizeof flags);
+      rename->ReplaceIfExists = TRUE;
+      error = Checked(::SetFileInformationByHandle(AsHandle(file), FileRenameInfo, rename, size));
     }
-    Error error = LastError();
-    if (error != Error::kUnsupported) return error;
-    std::memset(buffer.data(), 0, sizeof flags);
-    rename->ReplaceIfExists = TRUE;
-    return Checked(::SetFileInformationByHandle(AsHandle(file), FileRenameInfo, rename, size));
+    // Flushing the renamed file commits the file system's log, and the
+    // rename in it, as a write-through move does.
+    return error == Error::kNone ? Sync(file) : error;
   }
 
   Error Remove(Handle, const std::string&, Handle file) override {
@@ -331,8 +341,10 @@ class WindowsFileSystem final : public FileSystem {
 
   Error List(Handle directory, std::vector<std::string>* names) override {
     names->clear();
+    std::wstring path = PathOf(AsHandle(directory));
+    if (path.empty()) return Error::kIo;
     WIN32_FIND_DATAW entry;
-    HANDLE listing = ::FindFirstFileW((PathOf(AsHandle(directory)) + L"\\*").c_str(), &entry);
+    HANDLE listing = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
     if (listing == INVALID_HANDLE_VALUE) return LastError();
     do {
       names->push_back(windows::Narrow(entry.cFileName));
@@ -349,13 +361,25 @@ class WindowsFileSystem final : public FileSystem {
     return status >= 0 ? Error::kNone : Error::kIo;
   }
 
-  void Close(Handle handle) override { ::CloseHandle(AsHandle(handle)); }
+  void Close(Handle handle) override {
+    // A turn is owned until released: closing its handle alone would not
+    // let the next run in until this thread ended.
+    auto turn = std::find(turns_.begin(), turns_.end(), AsHandle(handle));
+    if (turn != turns_.end()) {
+      ::ReleaseMutex(*turn);
+      turns_.erase(turn);
+    }
+    ::CloseHandle(AsHandle(handle));
+  }
 
   void HoldSignals(SignalHold hold) override { windows::HoldCtrl(hold != SignalHold::kNone); }
 
   void RemoveOnSignal(Handle, const std::string& name, Handle file) override {
     windows::SetFileToRemove(name.empty() ? kNoHandle : file);
   }
+
+ private:
+  std::vector<HANDLE> turns_;  // held, and released when closed
 };
 
 }  // namespace
