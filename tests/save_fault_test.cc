@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/temporary_name.h"
@@ -46,6 +47,9 @@ class FaultyFileSystem final : public platform::FileSystem {
   bool rewritingAtCut = false;  // the first file had unsynced data then
   bool refuseRename = false;
   int takenNames = 0;  // Create finds this many random names taken
+  // Runs once, as the first call named `hookAt` is made.
+  std::function<void()> hook;
+  std::string hookAt;
   std::map<Handle, int> open;
   std::set<Handle> created;
 
@@ -220,6 +224,7 @@ class FaultyFileSystem final : public platform::FileSystem {
   Error Call(const std::string& what) {
     calls.push_back(what);
     counted.push_back(what);
+    if (hook && what == hookAt) std::exchange(hook, nullptr)();
     int number = static_cast<int>(counted.size());
     if (number == cutAt) {
       statesAtCut = CrashStates(kName);
@@ -406,11 +411,14 @@ TEST(SaveFaultTest, PowerCutAtEveryCall) {
 TEST(SaveFaultTest, NamesThatChange) {
   struct Row {
     const char* name;
-    std::function<void(FaultyFileSystem&)> between;  // after the load, before the save
+    std::function<void(FaultyFileSystem&)> between;
     platform::FileType type;
     bool saves;
     // Calls of the save that must come in this order, among others.
     std::vector<std::string> order = {};
+    // The call of the save as which `between` runs; "": after the load.
+    std::string when = "";
+    bool refuseRename = false;  // so that the file is rewritten in place
   } rows[] = {
       // The name swapped for a link to a file the user may write.
       {"link swapped in after the load",
@@ -423,6 +431,25 @@ TEST(SaveFaultTest, NamesThatChange) {
       {"another file renamed over it after the load",
        [](FaultyFileSystem& files) { files.AddFile(kName, "theirs:s:d\n"); },
        platform::FileType::kRegular, false},
+      // The same swaps at the last moment: after the new file was written,
+      // and before an in-place rewrite's first write.
+      {"link swapped in before the rename",
+       [](FaultyFileSystem& files) {
+         files.AddFile("victim", "keep");
+         files.nodes.push_back({platform::FileType::kLink, "", "", "victim"});
+         files.names[kName] = static_cast<int>(files.nodes.size() - 1);
+       },
+       platform::FileType::kRegular,
+       false,
+       {},
+       "Sync"},
+      {"another file renamed over it before an in-place write",
+       [](FaultyFileSystem& files) { files.AddFile(kName, "theirs:s:d\n"); },
+       platform::FileType::kRegular,
+       false,
+       {},
+       "Reserve",
+       true},
       // Random names that others planted cost a try each. The new file gets
       // group and owner, then the ACL, then the mode, before any content.
       {"planted names",
@@ -445,6 +472,7 @@ TEST(SaveFaultTest, NamesThatChange) {
     int original = files.AddFile(kName, FileOf(2), row.type);
     UserList list(files);
     std::string message;
+    files.refuseRename = row.refuseRename;
     bool loaded = list.Lock(kName) && list.Load(kName);
     ASSERT_EQ(loaded, row.type == platform::FileType::kRegular);
     if (!loaded) {
@@ -452,7 +480,12 @@ TEST(SaveFaultTest, NamesThatChange) {
           << "opened before its type was known";
       continue;
     }
-    row.between(files);
+    if (row.when.empty()) {
+      row.between(files);
+    } else {
+      files.hookAt = row.when;
+      files.hook = [&] { row.between(files); };
+    }
     std::size_t callsBefore = files.calls.size();
     EXPECT_EQ(list.AddUser("newcomer", "pw", false, message), row.saves);
     EXPECT_EQ(message, row.saves ? " New user entry added."
@@ -460,7 +493,17 @@ TEST(SaveFaultTest, NamesThatChange) {
     if (!row.saves) {
       EXPECT_EQ(files.nodes[original].data, FileOf(2));
       EXPECT_TRUE(!files.names.count("victim") || files.Content("victim") == "keep");
-      EXPECT_EQ(std::count(files.calls.begin() + callsBefore, files.calls.end(), "WriteAt"), 0);
+      // Not a byte where the name now points; before the swap, at most the
+      // new file was written.
+      if (files.names.count(kName) && files.names[kName] != original &&
+          files.nodes[files.names[kName]].type == platform::FileType::kRegular) {
+        EXPECT_EQ(files.Content(kName), "theirs:s:d\n");
+      }
+      if (row.when.empty()) {
+        EXPECT_EQ(std::count(files.calls.begin() + static_cast<std::ptrdiff_t>(callsBefore),
+                             files.calls.end(), "WriteAt"),
+                  0);
+      }
       continue;
     }
     auto next = files.calls.begin() + static_cast<std::ptrdiff_t>(callsBefore);
