@@ -104,13 +104,23 @@ Error OpenPath(const std::wstring& path, DWORD access, DWORD share, DWORD dispos
   return opened == INVALID_HANDLE_VALUE ? LastError() : Error::kNone;
 }
 
+// Whether the reparse point `file` names another file (a symbolic link, a
+// junction), unlike one that only stores its data elsewhere (deduplicated,
+// in the cloud), which is the file itself.
+bool NamesAnother(HANDLE file) {
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  return !::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
+         IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
 Error InfoOf(HANDLE file, FileInfo* info) {
   BY_HANDLE_FILE_INFORMATION about;
   if (!::GetFileInformationByHandle(file, &about)) return LastError();
-  info->type = (about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? FileType::kLink
-               : (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? FileType::kDirectory
-               : ::GetFileType(file) != FILE_TYPE_DISK                      ? FileType::kOther
-                                                                            : FileType::kRegular;
+  bool link = (about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && NamesAnother(file);
+  info->type = link                                                       ? FileType::kLink
+               : (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileType::kDirectory
+               : ::GetFileType(file) != FILE_TYPE_DISK                    ? FileType::kOther
+                                                                          : FileType::kRegular;
   info->volume = about.dwVolumeSerialNumber;
   info->index = (std::uint64_t{about.nFileIndexHigh} << 32) | about.nFileIndexLow;
   info->size = (std::uint64_t{about.nFileSizeHigh} << 32) | about.nFileSizeLow;
