@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "store/user_index.h"
+
 namespace {
 
 TEST(UserListTest, FindTakesTheFirstExactlyEqualName) {
@@ -18,20 +20,38 @@ TEST(UserListTest, FindTakesTheFirstExactlyEqualName) {
       {"alice", "s1"},  {"Alice", "s2"},     {"bob", "s4"},      {"ALICE", nullptr},
       {"ali", nullptr}, {"alice ", nullptr}, {"bobby", nullptr}, {"", nullptr},
   };
+  // The index answers as the walk does.
+  UserIndex index(list.records);
   for (const Case& c : cases) {
-    auto found = list.Find(c.name);
-    if (c.salt == nullptr) {
-      EXPECT_EQ(found, list.records.end()) << c.name;
-    } else {
-      ASSERT_NE(found, list.records.end()) << c.name;
-      EXPECT_EQ(found->salt, c.salt) << c.name;
+    for (auto found : {list.Find(c.name), index.Find(c.name)}) {
+      if (c.salt == nullptr) {
+        EXPECT_EQ(found, list.records.end()) << c.name;
+      } else {
+        ASSERT_NE(found, list.records.end()) << c.name;
+        EXPECT_EQ(found->salt, c.salt) << c.name;
+      }
     }
   }
+}
+
+// Enough names that probes collide and wrap around the table.
+TEST(UserListTest, IndexFindsEveryNameOfALargeList) {
+  UserList list;
+  for (int i = 0; i < 5000; ++i)
+    list.records.emplace_back("u" + std::to_string(i % 4000), "s", std::to_string(i));
+  UserIndex index(list.records);
+  for (int i = 0; i < 4000; ++i) {
+    auto found = index.Find("u" + std::to_string(i));
+    ASSERT_NE(found, list.records.end());
+    EXPECT_EQ(found->digest, std::to_string(i));
+  }
+  EXPECT_EQ(index.Find("u4000"), list.records.end());
 }
 
 TEST(UserListTest, EmptyListFindsNothing) {
   UserList list;
   EXPECT_EQ(list.Find("alice"), list.records.end());
+  EXPECT_EQ(UserIndex(list.records).Find("alice"), list.records.end());
   EXPECT_TRUE(list.path.empty());
 }
 
