@@ -46,6 +46,9 @@ struct FileInfo {
   std::uint64_t index = 0;
   std::uint64_t size = 0;
   std::uint64_t links = 0;  // names the file has
+  // When the content last changed, in nanoseconds since 1970: with identity
+  // and size, what tells a reader that the file changed since it read it.
+  std::int64_t modified = 0;
 };
 
 inline bool SameFile(const FileInfo& a, const FileInfo& b) {

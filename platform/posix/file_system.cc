@@ -81,6 +81,7 @@ FileInfo InfoOf(const struct stat& status) {
   info.index = static_cast<std::uint64_t>(status.st_ino);
   info.size = static_cast<std::uint64_t>(status.st_size);
   info.links = static_cast<std::uint64_t>(status.st_nlink);
+  info.modified = std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec;
   return info;
 }
 

@@ -125,6 +125,12 @@ Error InfoOf(HANDLE file, FileInfo* info) {
   info->index = (std::uint64_t{about.nFileIndexHigh} << 32) | about.nFileIndexLow;
   info->size = (std::uint64_t{about.nFileSizeHigh} << 32) | about.nFileSizeLow;
   info->links = about.nNumberOfLinks;
+  // In 100-nanosecond steps since 1601.
+  constexpr std::int64_t kUnixEpoch = 116444736000000000;
+  auto written =
+      static_cast<std::int64_t>((std::uint64_t{about.ftLastWriteTime.dwHighDateTime} << 32) |
+                                about.ftLastWriteTime.dwLowDateTime);
+  info->modified = (written - kUnixEpoch) * 100;
   return Error::kNone;
 }
 
