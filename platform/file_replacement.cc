@@ -5,7 +5,6 @@
 #include "platform/file_replacement.h"
 
 #include "platform/temporary_name.h"
-#include "platform/wait.h"
 
 namespace platform {
 
@@ -52,13 +51,11 @@ bool ReadAll(FileSystem& files, Handle file, std::string* bytes) {
 
 bool FileReplacement::Begin() {
   // Read-only means "do not change", although a rename would get around it;
-  // and a name that holds another file now is someone else's doing.
-  if (!file_.HeldForChange() || !file_.writable() || !file_.StillNamed()) return false;
-  RemoveLeftovers(TemporaryStem(file_.name(), files_.NameMax(file_.directory())));
-  // A rename would leave the file's other names with the old content; a
-  // name may have been added since the file was opened.
+  // a name that holds another file now is someone else's doing; and a
+  // second name may have been added since the file was opened.
   FileInfo now;
-  if (files_.Describe(file_.handle(), &now) != Error::kNone) return false;
+  if (!file_.MayStillChange(&now)) return false;
+  // A rename would leave the file's other names with the old content.
   if (now.links > 1) return inPlace_ = true;
   Error error = MakeNewFile();
   if (error == Error::kNone) return true;
@@ -69,6 +66,7 @@ bool FileReplacement::Begin() {
 Error FileReplacement::MakeNewFile() {
   const Handle directory = file_.directory();
   std::string stem = TemporaryStem(file_.name(), files_.NameMax(directory));
+  RemoveLeftovers(stem);
   Error error = Error::kExists;
   for (int attempt = 0; error == Error::kExists && attempt < kUniqueNameTries; ++attempt) {
     std::uint64_t random = 0;
@@ -97,12 +95,18 @@ Error FileReplacement::MakeNewFile() {
 
 // Removes the new files that runs killed during a save of the same file
 // left: those named exactly as a save names its own, which no live save
-// holds.
+// holds, and which are the running user's or the file owner's: a file of
+// someone else's that only looks like one stays.
 void FileReplacement::RemoveLeftovers(const std::string& stem) {
   std::vector<std::string> names;
   if (files_.List(file_.directory(), &names) != Error::kNone) return;
   for (const std::string& name : names) {
-    if (IsTemporaryName(name, stem)) files_.RemoveUnused(file_.directory(), name);
+    FileInfo leftover;
+    if (IsTemporaryName(name, stem) &&
+        files_.Inspect(file_.directory(), name, &leftover) == Error::kNone &&
+        file_.MayRemove(leftover)) {
+      files_.RemoveUnused(file_.directory(), name);
+    }
   }
 }
 
@@ -128,7 +132,7 @@ bool FileReplacement::Commit() {
     return false;
   }
   const Handle directory = file_.directory();
-  Error error = WaitWhileBusy([&] {
+  Error error = file_.WaitWhileBusy([&] {
     SignalsHeld held(files_, SignalHold::kEnding);
     Error renamed = files_.Rename(directory, temporary_, handle_, file_.name());
     if (renamed == Error::kNone) {
@@ -155,7 +159,8 @@ bool FileReplacement::Commit() {
 bool FileReplacement::CommitInPlace() {
   const Handle file = file_.handle();
   // The exclusive lock keeps readers out until the new content is whole.
-  Error locked = WaitWhileBusy([&] { return files_.LockContent(file, ContentLock::kExclusive); });
+  Error locked =
+      file_.WaitWhileBusy([&] { return files_.LockContent(file, ContentLock::kExclusive); });
   if (locked != Error::kNone && locked != Error::kUnsupported) return false;
   // The old content, to be put back if a write fails; and the room for the
   // new, so that a full disk, quota or size limit fails before any write.

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +37,18 @@ enum class Error {
   kIo,           // anything else: a device error, a system that went away
 };
 
+// kRegular is a file whose content a file system stores. A file of a file
+// system whose content is the kernel's (proc, sysfs and the like) is kOther,
+// as is a device.
 enum class FileType { kRegular, kDirectory, kLink, kOther };
+
+// The bits of FileInfo::permissions that the decisions above read, numbered
+// as POSIX numbers them.
+inline constexpr std::uint32_t kOtherWrite = 0002, kOtherRead = 0004, kGroupWrite = 0020,
+                               kGroupRead = 0040, kSticky = 01000;
+
+// The user whom permissions do not stop.
+inline constexpr std::uint64_t kSuperuser = 0;
 
 struct FileInfo {
   FileType type = FileType::kOther;
@@ -49,6 +61,12 @@ struct FileInfo {
   // When the content last changed, in nanoseconds since 1970: with identity
   // and size, what tells a reader that the file changed since it read it.
   std::int64_t modified = 0;
+  // Who owns it, and who may do what with it. Where a system has no such
+  // numbers (Windows) they are all 0: every file is the running user's, and
+  // no directory is shared.
+  std::uint64_t owner = 0;
+  std::uint64_t group = 0;
+  std::uint32_t permissions = 0;
 };
 
 inline bool SameFile(const FileInfo& a, const FileInfo& b) {
@@ -76,11 +94,19 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Follows the symbolic links that `path` names until a name that is no
-  // link (or names nothing), opens that name's directory as `*directory`
-  // and gives the name in it as `*name`. The one place where a path is
-  // taken; every other call names files within an open directory.
-  virtual Error OpenDirectory(const std::string& path, Handle* directory, std::string* name) = 0;
+  // Whether a symbolic link `link` found in `directory` may be followed.
+  using LinkRule = std::function<bool(const FileInfo& directory, const FileInfo& link)>;
+
+  // Walks `path` one name at a time from where it starts, following each
+  // symbolic link on the way (a directory's or the last name's) that
+  // `mayFollow` allows, until the last name is no link or names nothing;
+  // opens that name's directory as `*directory` and gives the name in it as
+  // `*name`. kDenied when `mayFollow` refused a link. The one place where a
+  // path is taken; every other call names files within an open directory.
+  // Windows lets the system follow what the path names, as its own calls
+  // do, and asks nothing.
+  virtual Error OpenDirectory(const std::string& path, const LinkRule& mayFollow, Handle* directory,
+                              std::string* name) = 0;
 
   // What `name` in `directory` is, without opening it and without following
   // a link it may be.
@@ -155,6 +181,16 @@ class FileSystem {
 
   // Bytes from the system's random source.
   virtual Error Random(std::uint64_t* value) = 0;
+
+  // The user the run acts as (its effective user); 0 where FileInfo has no
+  // owners.
+  virtual std::uint64_t User() = 0;
+
+  // A steady clock, in microseconds from any start, and a pause of the
+  // calling thread: how long a run waits is measured with them, so that
+  // tests can wait on a clock of their own.
+  virtual std::int64_t Now() = 0;
+  virtual void Sleep(std::int64_t microseconds) = 0;
 
   virtual void Close(Handle handle) = 0;
 

@@ -1,6 +1,6 @@
 #include "platform/held_file.h"
 
-#include "platform/wait.h"
+#include <algorithm>
 
 namespace platform {
 
@@ -10,8 +10,51 @@ namespace {
 // looked at again, a bounded number of times.
 constexpr int kOpenTries = 100;
 
+// Pauses between tries: short at first, so that a hold of a moment costs
+// little, then longer, so that a long wait costs no processor time.
+constexpr std::int64_t kFirstPause = 1000, kLongestPause = 32000;
+
 HeldFile::Outcome FailedWith(Error error) {
   return error == Error::kBusy ? HeldFile::Outcome::kBusy : HeldFile::Outcome::kUnavailable;
+}
+
+// Whether someone besides its owner may add or change names in `directory`.
+bool Shared(const FileInfo& directory) {
+  return (directory.permissions & (kGroupWrite | kOtherWrite | kSticky)) != 0;
+}
+
+// The kernel's rule for symbolic links in sticky world-writable directories
+// (protected_symlinks), applied in every shared directory whatever the
+// system's setting: a link there is followed only when it is the running
+// user's or the directory owner's, so that nobody else who may write the
+// directory can point a run at a file of their choosing.
+bool MayFollow(const FileInfo& directory, const FileInfo& link, std::uint64_t user) {
+  return !Shared(directory) || link.owner == user || link.owner == directory.owner;
+}
+
+// Whether everyone who may add a name to `directory` could have given
+// `file` a second name where the kernel protects hard links
+// (protected_hardlinks): only its owner and those who may read and write it
+// may. A name that one of them made gains them nothing.
+bool EveryWriterCouldLink(const FileInfo& directory, const FileInfo& file) {
+  auto grants = [&file](std::uint32_t bits) { return (file.permissions & bits) == bits; };
+  bool everyone = grants(kOtherRead | kOtherWrite);
+  bool group = everyone || (file.group == directory.group && grants(kGroupRead | kGroupWrite));
+  bool owner = everyone || directory.owner == file.owner || directory.owner == kSuperuser;
+  return owner && (group || (directory.permissions & kGroupWrite) == 0) &&
+         (everyone || (directory.permissions & kOtherWrite) == 0);
+}
+
+// Whether a run of `user` may change `file` in `directory`, as the kernel
+// would let it where others may write the directory, with protected_hardlinks
+// and protected_regular both on: not a file with a second name that someone
+// else could have made, and, for the superuser in a sticky directory, only
+// its own files or the directory owner's.
+bool MayChange(const FileInfo& directory, const FileInfo& file, std::uint64_t user) {
+  if (!Shared(directory)) return true;
+  if (file.links > 1 && !EveryWriterCouldLink(directory, file)) return false;
+  return user != kSuperuser || (directory.permissions & kSticky) == 0 || file.owner == user ||
+         file.owner == directory.owner;
 }
 
 }  // namespace
@@ -20,8 +63,14 @@ HeldFile::Outcome HeldFile::Open(const std::string& path, Purpose purpose) {
   Close();
   path_ = path;
   purpose_ = purpose;
+  const std::uint64_t user = files_.User();
+  auto mayFollow = [user](const FileInfo& directory, const FileInfo& link) {
+    return MayFollow(directory, link, user);
+  };
   Outcome outcome = Outcome::kUnavailable;
-  if (files_.OpenDirectory(path, &directory_, &name_) == Error::kNone) outcome = OpenNamed(purpose);
+  if (files_.OpenDirectory(path, mayFollow, &directory_, &name_) == Error::kNone) {
+    outcome = OpenNamed(purpose);
+  }
   if (outcome != Outcome::kOpen) Close();
   return outcome;
 }
@@ -29,12 +78,13 @@ HeldFile::Outcome HeldFile::Open(const std::string& path, Purpose purpose) {
 HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
   for (int attempt = 0; attempt < kOpenTries; ++attempt) {
     // The type first, without opening: a device may act on an open.
-    FileInfo named;
+    FileInfo named, directory;
     if (files_.Inspect(directory_, name_, &named) != Error::kNone ||
-        named.type != FileType::kRegular) {
+        named.type != FileType::kRegular ||
+        files_.Describe(directory_, &directory) != Error::kNone) {
       return Outcome::kUnavailable;
     }
-    writable_ = purpose == Purpose::kChange;
+    writable_ = purpose == Purpose::kChange && MayChange(directory, named, files_.User());
     auto open = [&](Access access) {
       return WaitWhileBusy([&] { return files_.Open(directory_, name_, access, &handle_); });
     };
@@ -52,17 +102,18 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
       continue;
     }
 
-    if (purpose == Purpose::kRead) {
-      error = WaitWhileBusy([&] { return files_.LockContent(handle_, ContentLock::kShared); });
-    } else if (writable_) {
-      error = WaitWhileBusy([&] { return files_.TakeTurn(handle_, &turn_); });
-    }
+    // A run that will write takes the writers' turn; any other reads under
+    // the readers' lock, which waits out an in-place rewrite.
+    error = WaitWhileBusy([&] {
+      return writable_ ? files_.TakeTurn(handle_, &turn_)
+                       : files_.LockContent(handle_, ContentLock::kShared);
+    });
     // Without locks on this file system, runs go on unlocked, as they must.
     if (error == Error::kUnsupported) error = Error::kNone;
     if (error != Error::kNone) return FailedWith(error);
     // A run that held the turn before may have replaced the file: then the
     // turn is taken again, on the file that the name holds now.
-    if (purpose == Purpose::kRead || StillNamed()) return Outcome::kOpen;
+    if (!writable_ || StillNamed()) return Outcome::kOpen;
     CloseFile();
   }
   return Outcome::kUnavailable;
@@ -94,6 +145,29 @@ bool HeldFile::StillNamed() const {
   FileInfo named;
   return files_.Inspect(directory_, name_, &named) == Error::kNone &&
          named.type == FileType::kRegular && SameFile(named, info_);
+}
+
+bool HeldFile::MayStillChange(FileInfo* now) const {
+  FileInfo directory;
+  return HeldForChange() && writable_ && StillNamed() &&
+         files_.Describe(handle_, now) == Error::kNone &&
+         files_.Describe(directory_, &directory) == Error::kNone &&
+         MayChange(directory, *now, files_.User());
+}
+
+bool HeldFile::MayRemove(const FileInfo& leftover) const {
+  return leftover.owner == files_.User() || leftover.owner == info_.owner;
+}
+
+Error HeldFile::WaitWhileBusy(const std::function<Error()>& call) {
+  for (std::int64_t pause = kFirstPause;; pause = std::min(pause * 2, kLongestPause)) {
+    Error error = call();
+    if (error != Error::kBusy) return error;
+    const std::int64_t now = files_.Now();
+    if (waitingSince_ < 0) waitingSince_ = now;
+    if (now - waitingSince_ >= kWaitMicroseconds) return error;
+    files_.Sleep(std::min(pause, waitingSince_ + kWaitMicroseconds - now));
+  }
 }
 
 }  // namespace platform

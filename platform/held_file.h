@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/file_system.h"
@@ -14,6 +15,15 @@ namespace platform {
 // through its open directory and its name there, and known by its identity.
 // So the file that is locked is the file that is loaded and the one that a
 // save replaces or rewrites, whoever renames what in the directory meanwhile.
+//
+// Where someone besides its owner may write a directory (group- or
+// other-writable, or sticky), the kernel's protections against links are
+// applied whatever the system's settings: a symbolic link there is followed
+// only when it is the running user's or the directory owner's; and a file
+// there is changed only when nobody who may write the directory could have
+// given it a second name that the kernel's hard-link rule would refuse them,
+// and, for the superuser in a sticky directory, only when it is the
+// superuser's or the directory owner's.
 class HeldFile {
  public:
   enum class Purpose {
@@ -23,17 +33,24 @@ class HeldFile {
   enum class Outcome {
     kOpen,
     kUnavailable,  // missing, not a regular file, or not readable
-    kBusy,         // another run held the turn, or the content, for kWaitSeconds
+    kBusy,         // another run held the turn, or the content, for all of the wait
   };
+
+  // How long one run waits in all, from its first wait, for what others
+  // hold: the turn, the content, a file they hold unshared.
+  static constexpr std::int64_t kWaitMicroseconds = 30'000'000;
 
   explicit HeldFile(FileSystem& files) : files_(files) {}
   HeldFile(const HeldFile&) = delete;
   HeldFile& operator=(const HeldFile&) = delete;
   ~HeldFile() { Close(); }
 
-  // Opens the file that `path` names now. Only a regular file is opened,
-  // and one that this user cannot write is opened for reading only: a
-  // change of it then fails without writing anything.
+  // Opens the file that `path` names now, following only the links that
+  // the rule above lets it. Only a regular file that a file system stores
+  // is opened. For a change, one that this user cannot write, or may not
+  // by the rule above, is opened for reading only: its save then fails
+  // without writing anything. A file opened for reading is held under the
+  // readers' lock; one opened for a change, under the writers' turn.
   Outcome Open(const std::string& path, Purpose purpose);
   void Close();
 
@@ -51,13 +68,25 @@ class HeldFile {
   // Whether the name still names the file that was opened.
   bool StillNamed() const;
 
+  // Whether the file may be changed now: held for a change and writable,
+  // still named, and allowed by the rule above as it stands now; `*now` is
+  // what the file is now.
+  bool MayStillChange(FileInfo* now) const;
+
+  // Whether a save may remove `leftover`, a file named as a save names its
+  // new file: only the running user's or the held file's owner's.
+  bool MayRemove(const FileInfo& leftover) const;
+
+  // Repeats `call` while it fails with kBusy, until the run has waited
+  // kWaitMicroseconds in all; its last result.
+  Error WaitWhileBusy(const std::function<Error()>& call);
+
   // For the save of the file.
   FileSystem& files() const { return files_; }
   Handle directory() const { return directory_; }
   const std::string& name() const { return name_; }
   Handle handle() const { return handle_; }
   const FileInfo& info() const { return info_; }
-  bool writable() const { return writable_; }
 
  private:
   Outcome OpenNamed(Purpose purpose);
@@ -74,6 +103,7 @@ class HeldFile {
   FileInfo info_;
   bool writable_ = false;
   std::uint64_t readOffset_ = 0;
+  std::int64_t waitingSince_ = -1;  // when the run first waited; -1: not yet
 };
 
 }  // namespace platform

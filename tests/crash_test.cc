@@ -50,12 +50,11 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
     int signal;
     int kills;
     bool inPlace;
-  } phases[] = {{SIGINT, kCleanEnds, false},  {SIGHUP, kCleanEnds, false},
-                {SIGTERM, kCleanEnds, false}, {SIGUSR1, kCleanEnds, false},
-                {SIGALRM, kCleanEnds, false}, {SIGABRT, kCleanEnds, false},
-                {SIGKILL, kKills, false},     {SIGINT, kCleanEnds, true},
-                {SIGTERM, kCleanEnds, true},  {SIGUSR1, kCleanEnds, true},
-                {SIGUSR2, kCleanEnds, true},  {SIGALRM, kCleanEnds, true}};
+  } phases[] = {
+      {SIGINT, kCleanEnds, false},  {SIGHUP, kCleanEnds, false},  {SIGTERM, kCleanEnds, false},
+      {SIGUSR1, kCleanEnds, false}, {SIGALRM, kCleanEnds, false}, {SIGABRT, kCleanEnds, false},
+      {SIGKILL, kKills, false},     {SIGINT, kCleanEnds, true},   {SIGTERM, kCleanEnds, true},
+      {SIGUSR1, kCleanEnds, true},  {SIGUSR2, kCleanEnds, true},  {SIGALRM, kCleanEnds, true}};
   int oldSeen = 0, newSeen = 0, leftBehind = 0, leftovers = 0, round = 0;
   for (const auto& [signal, kills, inPlace] : phases) {
     if (inPlace && !std::filesystem::exists(dir.File("other.dat"))) {
@@ -128,9 +127,10 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
   EXPECT_EQ(ReadFile(program.passwordFile()), content);
   EXPECT_EQ(ReadFile(dir.File("other.dat")), content);
   EXPECT_EQ(program.Run({"check", "-u", "timing", "-p", "pw"}).exitStatus, 0);
-  std::printf("crash runs: %d signalled, %d left the old file, %d the new; %d kills left a "
-              "temporary file, %d stayed after the last one, none after the next save\n",
-              round, oldSeen, newSeen, leftBehind, leftovers);
+  std::printf(
+      "crash runs: %d signalled, %d left the old file, %d the new; %d kills left a "
+      "temporary file, %d stayed after the last one, none after the next save\n",
+      round, oldSeen, newSeen, leftBehind, leftovers);
 }
 
 }  // namespace

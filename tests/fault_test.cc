@@ -40,13 +40,16 @@ const std::string kUnableToLoad = "Unable to load password file 'users.dat'\n";
 
 // A group that no account needs to have: the group-shared file's.
 constexpr gid_t kStaff = 4242;
+// A user that no account needs to be: someone else who may write the
+// directory.
+constexpr uid_t kOther = 4243;
 
 struct Fault {
   const char* name;
   // Runs after the password file was written and may add to the setup;
   // returns why the row cannot run on this machine, or "".
   std::function<std::string(const TempDir&, ChildSetup&)> prepare;
-  ChildSetup setup;
+  ChildSetup setup = {};
   std::string output;
   int exitStatus;
   bool saved;                          // the new user reached the file
@@ -56,6 +59,8 @@ struct Fault {
   std::function<void(const TempDir&)> verify = [](const TempDir&) {};
   // Runs beside the program while it runs.
   std::function<void(const TempDir&)> meanwhile = nullptr;
+  std::vector<std::string> arguments = {"add", "-u", "newcomer", "-p", "pw"};
+  std::string program = "users";  // started as "<dir>/<program>"
 };
 
 ChildSetup FileSizeLimit(long bytes, bool asNobody = false) {
@@ -96,6 +101,49 @@ std::string PrepareBindMount(const TempDir& dir, ChildSetup& setup) {
   };
   if (RunInChild([] { return 0; }, setup).exitStatus != 0) {
     return "cannot mount here (needs root and mount namespaces)";
+  }
+  return "";
+}
+
+// The test's directory made `mode` and `owner`'s, the password file moved
+// to "private/users.dat" (a directory only root may enter), and at
+// "users.dat" a link to it, or through `via`, owned by `linkOwner`.
+auto Linked(mode_t mode, uid_t linkOwner, uid_t owner = 0, const char* via = nullptr) {
+  return [=](const TempDir& dir, ChildSetup&) {
+    std::filesystem::create_directory(dir.File("private"));
+    ::chmod(dir.File("private").c_str(), 0700);
+    std::filesystem::rename(dir.File("users.dat"), dir.File("private/users.dat"));
+    std::filesystem::create_symlink(via ? via : "private/users.dat", dir.File("users.dat"));
+    if (via) std::filesystem::create_symlink("private/users.dat", dir.File(via));
+    ::lchown(dir.File(via ? via : "users.dat").c_str(), linkOwner, static_cast<gid_t>(-1));
+    ::chown(dir.path().c_str(), owner, static_cast<gid_t>(-1));
+    ::chmod(dir.path().c_str(), mode);
+    return NeedsRoot();
+  };
+}
+
+// The password file as a sticky directory shared by all holds it, made
+// `owner`'s, with a second name in a private directory when `linked`.
+auto InStickyDirectory(uid_t owner, bool linked) {
+  return [=](const TempDir& dir, ChildSetup&) {
+    if (linked) {
+      std::filesystem::create_directory(dir.File("private"));
+      ::chmod(dir.File("private").c_str(), 0700);
+      std::filesystem::create_hard_link(dir.File("users.dat"), dir.File("private/other.dat"));
+    }
+    ::chown(dir.File("users.dat").c_str(), owner, static_cast<gid_t>(-1));
+    ::chmod(dir.File("users.dat").c_str(), 0600);
+    ::chmod(dir.path().c_str(), 01777);
+    return NeedsRoot();
+  };
+}
+
+// A file of the kernel's that reads empty, as an empty password file does.
+std::string EmptyKernelFile() {
+  for (const char* path :
+       {"/proc/sys/vm/stat_refresh", "/proc/sys/net/ipv4/ip_local_reserved_ports"}) {
+    std::string content = ReadFile(path);
+    if (content.empty()) return path;
   }
   return "";
 }
@@ -205,7 +253,10 @@ TEST(FaultTest, SaveFaults) {
          ::chmod(dir.File("users.dat").c_str(), 0400);
          return NeedsRoot();
        },
-       {}, kAdded, 0, true},
+       {},
+       kAdded,
+       0,
+       true},
       // No new file can be made beside it, so it is rewritten where it lies.
       {"read-only directory",
        [](const TempDir& dir, ChildSetup&) {
@@ -230,7 +281,12 @@ TEST(FaultTest, SaveFaults) {
          ::chmod(dir.path().c_str(), 01777);
          return NeedsRoot();
        },
-       AsNobody(), kAdded, 0, true, "users.dat", {},
+       AsNobody(),
+       kAdded,
+       0,
+       true,
+       "users.dat",
+       {},
        [](const TempDir& dir) { EXPECT_EQ(Stat(dir.File("users.dat")).st_uid, 0u); }},
       // A member cannot give a new file root as its owner, so the file is
       // rewritten and keeps owner, group and mode.
@@ -240,31 +296,60 @@ TEST(FaultTest, SaveFaults) {
          ::chmod(dir.File("users.dat").c_str(), 0660);
          return NeedsRoot();
        },
-       AsNobody({kStaff}), kAdded, 0, true, "users.dat", {},
+       AsNobody({kStaff}),
+       kAdded,
+       0,
+       true,
+       "users.dat",
+       {},
        [](const TempDir& dir) {
          struct stat info = Stat(dir.File("users.dat"));
          EXPECT_EQ(info.st_uid, 0u);
          EXPECT_EQ(info.st_gid, kStaff);
          EXPECT_EQ(info.st_mode & 07777, 0660u);
        }},
-      {"ACL and extended attributes", PrepareAttributes(AccessControlList()), {}, kAdded, 0, true,
-       "users.dat", {}, KeepsAttributes(AccessControlList())},
+      {"ACL and extended attributes",
+       PrepareAttributes(AccessControlList()),
+       {},
+       kAdded,
+       0,
+       true,
+       "users.dat",
+       {},
+       KeepsAttributes(AccessControlList())},
       // The owning group shut out (group::---) under a mask that would let it
       // read (mask::r--): kept so, with the mode set only after the ACL.
-      {"ACL that shuts the owning group out", PrepareAttributes(AccessControlList(0)), {},
-       kAdded, 0, true, "users.dat", {}, KeepsAttributes(AccessControlList(0))},
+      {"ACL that shuts the owning group out",
+       PrepareAttributes(AccessControlList(0)),
+       {},
+       kAdded,
+       0,
+       true,
+       "users.dat",
+       {},
+       KeepsAttributes(AccessControlList(0))},
       // A rename would leave the other name with the old users.
       {"hard link",
        [](const TempDir& dir, ChildSetup&) {
          std::filesystem::create_hard_link(dir.File("users.dat"), dir.File("other.dat"));
          return std::string();
        },
-       {}, kAdded, 0, true, "users.dat", {},
+       {},
+       kAdded,
+       0,
+       true,
+       "users.dat",
+       {},
        [](const TempDir& dir) {
          EXPECT_EQ(ReadFile(dir.File("other.dat")), ReadFile(dir.File("users.dat")));
        }},
       // The rename onto a mount point is refused (EBUSY): rewritten in place.
-      {"file bind-mounted over the password file", PrepareBindMount, {}, kAdded, 0, true,
+      {"file bind-mounted over the password file",
+       PrepareBindMount,
+       {},
+       kAdded,
+       0,
+       true,
        "outside/users.dat"},
       {"name too long for a temporary name",
        [longName](const TempDir& dir, ChildSetup&) {
@@ -272,7 +357,10 @@ TEST(FaultTest, SaveFaults) {
          std::filesystem::create_symlink(longName, dir.File("users.dat"));
          return std::string();
        },
-       {}, kAdded, 0, true},
+       {},
+       kAdded,
+       0,
+       true},
       // Only files and links named exactly as a save names its own go.
       {"files left by killed runs",
        [](const TempDir& dir, ChildSetup&) {
@@ -284,7 +372,12 @@ TEST(FaultTest, SaveFaults) {
          std::filesystem::create_symlink("users.dat", dir.File("users.dat.tmp-Lnk123"));
          return std::string();
        },
-       {}, kAdded, 0, true, "users.dat", {"users.dat.tmp-Ab12Cd", "users.dat.tmp-Lnk123"}},
+       {},
+       kAdded,
+       0,
+       true,
+       "users.dat",
+       {"users.dat.tmp-Ab12Cd", "users.dat.tmp-Lnk123"}},
       // Links at names a save might pick, to a file someone wants written:
       // the names are random, and the links go.
       {"links planted at temporary names",
@@ -296,7 +389,11 @@ TEST(FaultTest, SaveFaults) {
          }
          return std::string();
        },
-       {}, kAdded, 0, true, "users.dat",
+       {},
+       kAdded,
+       0,
+       true,
+       "users.dat",
        {"users.dat.tmp-aaaaaa", "users.dat.tmp-AAAAAA", "users.dat.tmp-000000",
         "users.dat.tmp-Zz9Zz9"},
        [](const TempDir& dir) { EXPECT_EQ(ReadFile(dir.File("victim")), "keep"); }},
@@ -308,24 +405,145 @@ TEST(FaultTest, SaveFaults) {
          ::mkfifo(dir.File("users.dat").c_str(), 0666);
          return std::string();
        },
-       {}, kUnableToLoad, 1, false, ""},
+       {},
+       kUnableToLoad,
+       1,
+       false,
+       ""},
       // Held as the program takes it, until the password was seen hidden.
       {"lock held by another process",
        [&lock](const TempDir& dir, ChildSetup&) {
          lock = ::open(dir.File("users.dat").c_str(), O_RDONLY | O_CLOEXEC);
          return LockWholeFile(lock, F_RDLCK) ? "" : "no record locks here";
        },
-       {}, kAdded, 0, true, "users.dat", {}, [](const TempDir&) {},
+       {},
+       kAdded,
+       0,
+       true,
+       "users.dat",
+       {},
+       [](const TempDir&) {},
        [&lock](const TempDir& dir) { ExpectPasswordHiddenWhileWaiting(dir, lock); }},
+      // Links in directories that others may write are followed only when
+      // the running user or the directory's owner made them; anything else
+      // is a file that cannot be loaded, and nothing is written.
+      {.name = "another user's link in a group-writable directory",
+       .prepare = Linked(0775, kOther),
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "private/users.dat"},
+      {.name = "another user's link in a sticky directory",
+       .prepare = Linked(01777, kOther),
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "private/users.dat"},
+      {.name = "the user's own link in a sticky directory",
+       .prepare = Linked(01777, 0),
+       .output = kAdded,
+       .exitStatus = 0,
+       .saved = true,
+       .file = "private/users.dat"},
+      {.name = "the directory owner's link in a sticky directory",
+       .prepare = Linked(01777, kOther, kOther),
+       .output = kAdded,
+       .exitStatus = 0,
+       .saved = true,
+       .file = "private/users.dat"},
+      {.name = "a chain of links, the second another user's",
+       .prepare = Linked(01777, kOther, 0, "hop"),
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "private/users.dat"},
+      // The program started through a directory that is another user's link.
+      {.name = "another user's link as a parent directory",
+       .prepare =
+           [](const TempDir& dir, ChildSetup& setup) {
+             Linked(01777, kOther)(dir, setup);
+             std::filesystem::create_directory_symlink("private", dir.File("sub"));
+             ::lchown(dir.File("sub").c_str(), kOther, static_cast<gid_t>(-1));
+             return NeedsRoot();
+           },
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "private/users.dat",
+       .program = "sub/users"},
+      // Its content is the kernel's: never loaded, even to check.
+      {.name = "link to a kernel file",
+       .prepare =
+           [](const TempDir& dir, ChildSetup&) {
+             std::string file = EmptyKernelFile();
+             if (file.empty()) return std::string("no kernel file that reads empty");
+             std::filesystem::remove(dir.File("users.dat"));
+             std::filesystem::create_symlink(file, dir.File("users.dat"));
+             return std::string();
+           },
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "",
+       .arguments = {"check", "-u", "newcomer", "-p", "pw"}},
+      // Anyone may link any file into a sticky directory shared by all
+      // where the kernel does not protect hard links: not changed there.
+      {.name = "a second name in a sticky directory",
+       .prepare = InStickyDirectory(0, true),
+       .output = kDenied,
+       .exitStatus = 1,
+       .saved = false,
+       .verify =
+           [](const TempDir& dir) {
+             EXPECT_EQ(ReadFile(dir.File("private/other.dat")), OldContent());
+           }},
+      // A team's directory, where every member may read and write the file
+      // and so could have made the name: rewritten in place.
+      {.name = "a second name in a team's group-writable directory",
+       .prepare =
+           [](const TempDir& dir, ChildSetup&) {
+             std::filesystem::create_hard_link(dir.File("users.dat"), dir.File("backup.dat"));
+             ::chown(dir.File("users.dat").c_str(), 0, kStaff);
+             ::chmod(dir.File("users.dat").c_str(), 0660);
+             ::chown(dir.path().c_str(), 0, kStaff);
+             ::chmod(dir.path().c_str(), 0775);
+             return NeedsRoot();
+           },
+       .output = kAdded,
+       .exitStatus = 0,
+       .saved = true,
+       .verify =
+           [](const TempDir& dir) {
+             EXPECT_EQ(ReadFile(dir.File("backup.dat")), ReadFile(dir.File("users.dat")));
+           }},
+      {.name = "another user's file in a sticky directory, for root",
+       .prepare = InStickyDirectory(kOther, false),
+       .output = kDenied,
+       .exitStatus = 1,
+       .saved = false},
+      {.name = "another user's look-alike of a leftover in a sticky directory",
+       .prepare =
+           [](const TempDir& dir, ChildSetup& setup) {
+             WriteFile(dir.File("users.dat.tmp-Ab12Cd"), "theirs");
+             ::chown(dir.File("users.dat.tmp-Ab12Cd").c_str(), kOther, static_cast<gid_t>(-1));
+             return InStickyDirectory(0, false)(dir, setup);
+           },
+       .output = kAdded,
+       .exitStatus = 0,
+       .saved = true,
+       .verify =
+           [](const TempDir& dir) {
+             EXPECT_EQ(ReadFile(dir.File("users.dat.tmp-Ab12Cd")), "theirs");
+           }},
       {"closed standard output", none, Stdout(ChildSetup::Stdout::kClosed), "", 0, true},
       {"broken pipe", none, Stdout(ChildSetup::Stdout::kBrokenPipe), "", 0, true},
   };
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.name);
     TempDir dir;
-    Program program(dir);
+    Program program(dir, fault.program);
     const std::string old = OldContent();
-    WriteFile(program.passwordFile(), old);
+    WriteFile(dir.File("users.dat"), old);
     ChildSetup setup = fault.setup;
     std::string skip = fault.prepare(dir, setup);
     if (!skip.empty()) {
@@ -337,7 +555,7 @@ TEST(FaultTest, SaveFaults) {
 
     std::thread beside;
     if (fault.meanwhile) beside = std::thread(fault.meanwhile, std::cref(dir));
-    ChildResult result = program.Run({"add", "-u", "newcomer", "-p", "pw"}, setup);
+    ChildResult result = program.Run(fault.arguments, setup);
     if (beside.joinable()) beside.join();
     ::chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(result.output, fault.output);

@@ -7,11 +7,12 @@
 #include "tests/child_process.h"
 #include "tests/temp_dir.h"
 
-// The built program, started as "<dir>/users" so that its password file is
-// "<dir>/users.dat".
+// The built program, started as "<dir>/<name>" so that its password file is
+// "<dir>/<name>.dat".
 class Program {
  public:
-  explicit Program(const TempDir& dir) : argv0_(dir.File("users")), file_(dir.File("users.dat")) {}
+  explicit Program(const TempDir& dir, const std::string& name = "users")
+      : argv0_(dir.File(name)), file_(dir.File(name + ".dat")) {}
 
   // A child that drops root's rights (ChildSetup::asNobody) runs a copy of
   // the program that every user can start: the build may lie below a

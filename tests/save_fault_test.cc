@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -13,7 +14,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
-#include "platform/temporary_name.h"
+#include "platform/held_file.h"
 #include "store/user_list.h"
 
 namespace {
@@ -32,6 +33,8 @@ class FaultyFileSystem final : public platform::FileSystem {
   struct Node {
     platform::FileType type = platform::FileType::kRegular;
     std::string data, durable, linkTarget;
+    bool readOnly = false;         // this user may not open it for writing
+    std::int64_t lockedUntil = 0;  // another process holds its locks until then
   };
   using Names = std::map<std::string, int>;
 
@@ -50,6 +53,8 @@ class FaultyFileSystem final : public platform::FileSystem {
   // Runs once, as the first call named `hookAt` is made.
   std::function<void()> hook;
   std::string hookAt;
+  std::int64_t clock = 0;              // microseconds, moved on only by Sleep
+  std::function<void()> tick = [] {};  // runs after each Sleep
   std::map<Handle, int> open;
   std::set<Handle> created;
 
@@ -64,10 +69,12 @@ class FaultyFileSystem final : public platform::FileSystem {
     return found == names.end() ? "<missing>" : nodes[found->second].data;
   }
 
-  Error OpenDirectory(const std::string& path, Handle* directory, std::string* name) override {
+  Error OpenDirectory(const std::string& path, const LinkRule& mayFollow, Handle* directory,
+                      std::string* name) override {
     if (Error error = Call("OpenDirectory"); error != Error::kNone) return error;
     *name = path;
     while (names.count(*name) && Type(*name) == platform::FileType::kLink) {
+      if (!mayFollow(platform::FileInfo(), Info(names[*name]))) return Error::kDenied;
       *name = nodes[names[*name]].linkTarget;
     }
     *directory = kDirectory;
@@ -79,20 +86,27 @@ class FaultyFileSystem final : public platform::FileSystem {
     *info = Info(names[name]);
     return Error::kNone;
   }
-  Error Open(Handle, const std::string& name, platform::Access, Handle* file) override {
+  Error Open(Handle, const std::string& name, platform::Access access, Handle* file) override {
     if (Error error = Call("Open " + name); error != Error::kNone) return error;
     if (!names.count(name) || Type(name) == platform::FileType::kLink) return Error::kMissing;
+    if (access == platform::Access::kReadWrite && nodes[names[name]].readOnly) {
+      return Error::kDenied;
+    }
     return NewHandle(names[name], file);
   }
   Error Describe(Handle file, platform::FileInfo* info) override {
     if (Error error = Call("Describe"); error != Error::kNone) return error;
-    *info = Info(open.at(file));
+    *info = file == kDirectory ? platform::FileInfo() : Info(open.at(file));
     return Error::kNone;
   }
-  Error LockContent(Handle, platform::ContentLock) override { return Call("LockContent"); }
-  Error TakeTurn(Handle, Handle* turn) override {
+  Error LockContent(Handle file, platform::ContentLock lock) override {
+    if (Error error = Call("LockContent"); error != Error::kNone) return error;
+    return lock == platform::ContentLock::kUnlock ? Error::kNone : Locked(file);
+  }
+  Error TakeTurn(Handle file, Handle* turn) override {
     *turn = platform::kNoHandle;
-    return Call("TakeTurn");
+    if (Error error = Call("TakeTurn"); error != Error::kNone) return error;
+    return Locked(file);
   }
   Error ReadAt(Handle file, std::uint64_t offset, char* buffer, std::size_t capacity,
                std::size_t* count) override {
@@ -170,6 +184,12 @@ class FaultyFileSystem final : public platform::FileSystem {
     *value = next_ = next_ * 6364136223846793005u + 1442695040888963407u;
     return Call("Random");
   }
+  std::uint64_t User() override { return platform::kSuperuser; }
+  std::int64_t Now() override { return clock; }
+  void Sleep(std::int64_t microseconds) override {
+    clock += microseconds;
+    tick();
+  }
   void Close(Handle handle) override {
     open.erase(handle);
     created.erase(handle);
@@ -233,6 +253,9 @@ class FaultyFileSystem final : public platform::FileSystem {
     return number == failAt ? failWith : Error::kNone;
   }
   platform::FileType Type(const std::string& name) { return nodes[names.at(name)].type; }
+  Error Locked(Handle file) {
+    return clock < nodes[open.at(file)].lockedUntil ? Error::kBusy : Error::kNone;
+  }
   platform::FileInfo Info(int node) {
     platform::FileInfo info;
     info.type = nodes[node].type;
@@ -419,6 +442,10 @@ TEST(SaveFaultTest, NamesThatChange) {
     // The call of the save as which `between` runs; "": after the load.
     std::string when = "";
     bool refuseRename = false;  // so that the file is rewritten in place
+    // Before the lock: what others hold or do while the run waits.
+    std::function<void(FaultyFileSystem&)> before = [](FaultyFileSystem&) {};
+    bool loads = true;
+    std::int64_t waits = 0;  // how long the run waits in all, on the test's clock
   } rows[] = {
       // The name swapped for a link to a file the user may write.
       {"link swapped in after the load",
@@ -465,6 +492,57 @@ TEST(SaveFaultTest, NamesThatChange) {
        true,
        {"LockContent", "HoldSignals 2", "WriteAt", "Truncate", "Sync", "HoldSignals 0"}},
       {"a device", [](FaultyFileSystem&) {}, platform::FileType::kOther, false},
+      // Whoever holds a lock in the way for longer than the wait (here a
+      // reader) costs a changing run a failure, not a hang.
+      {"a lock held for longer than the wait",
+       [](FaultyFileSystem&) {},
+       platform::FileType::kRegular,
+       false,
+       {},
+       "",
+       false,
+       [](FaultyFileSystem& files) { files.nodes[0].lockedUntil = INT64_MAX; },
+       false,
+       platform::HeldFile::kWaitMicroseconds},
+      // A fresh locked file every 25 s: each is held for less than the wait,
+      // and yet the run waits once, not once a file.
+      {"a new locked file swapped in every 25 s",
+       [](FaultyFileSystem&) {},
+       platform::FileType::kRegular,
+       false,
+       {},
+       "",
+       false,
+       [](FaultyFileSystem& files) {
+         constexpr std::int64_t kEvery = 25'000'000;
+         files.nodes[0].lockedUntil = kEvery;
+         files.tick = [&files, next = kEvery]() mutable {
+           for (; files.clock >= next; next += kEvery) {
+             files.nodes[files.AddFile(kName, FileOf(2))].lockedUntil = next + kEvery;
+           }
+         };
+       },
+       false,
+       platform::HeldFile::kWaitMicroseconds},
+      // A run that may not write still reads under the readers' lock, so an
+      // in-place rewrite (10 s here) is never read half-done.
+      {"a read-only run's load during an in-place rewrite",
+       [](FaultyFileSystem&) {},
+       platform::FileType::kRegular,
+       false,
+       {},
+       "",
+       false,
+       [](FaultyFileSystem& files) {
+         files.nodes[0].readOnly = true;
+         files.nodes[0].data = FileOf(2).substr(0, 12);
+         files.nodes[0].lockedUntil = 10'000'000;
+         files.tick = [&files] {
+           if (files.clock >= files.nodes[0].lockedUntil) files.nodes[0].data = FileOf(2);
+         };
+       },
+       true,
+       10'000'000},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -473,8 +551,13 @@ TEST(SaveFaultTest, NamesThatChange) {
     UserList list(files);
     std::string message;
     files.refuseRename = row.refuseRename;
+    row.before(files);
     bool loaded = list.Lock(kName) && list.Load(kName);
-    ASSERT_EQ(loaded, row.type == platform::FileType::kRegular);
+    // Within one pause of the longest (32 ms) after the hold ended.
+    EXPECT_GE(files.clock, row.waits);
+    EXPECT_LE(files.clock, row.waits + 32'000);
+    ASSERT_EQ(loaded, row.type == platform::FileType::kRegular && row.loads);
+    if (!row.loads) continue;
     if (!loaded) {
       EXPECT_EQ(std::count(files.calls.begin(), files.calls.end(), "Open " + kName), 0)
           << "opened before its type was known";

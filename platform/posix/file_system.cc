@@ -5,13 +5,17 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <deque>
 
 #include "platform/file_system.h"
 #include "platform/posix/signals.h"
@@ -82,32 +86,81 @@ FileInfo InfoOf(const struct stat& status) {
   info.size = static_cast<std::uint64_t>(status.st_size);
   info.links = static_cast<std::uint64_t>(status.st_nlink);
   info.modified = std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec;
+  info.owner = status.st_uid;
+  info.group = status.st_gid;
+  info.permissions = status.st_mode & 07777;
   return info;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+#ifdef __linux__
+// Whether the file system of `fd` holds no stored files: its content is the
+// kernel's (settings, counters, devices), and writing it acts.
+bool IsPseudoFileSystem(int fd) {
+  static constexpr unsigned long kPseudo[] = {
+      0x9fa0,      // proc
+      0x62656572,  // sysfs
+      0x64626720,  // debugfs
+      0x74726163,  // tracefs
+      0x73636673,  // securityfs
+      0x62656570,  // configfs
+      0x27e0eb,    // cgroup
+      0x63677270,  // cgroup2
+      0xde5e81e4,  // efivarfs
+      0xcafe4a11,  // bpf
+      0x6165676c,  // pstore
+      0x1cd1,      // devpts
+  };
+  struct statfs system;
+  if (::fstatfs(fd, &system) != 0) return false;
+  return std::find(std::begin(kPseudo), std::end(kPseudo),
+                   static_cast<unsigned long>(system.f_type)) != std::end(kPseudo);
+}
+#else
+bool IsPseudoFileSystem(int) { return false; }
+#endif
+
+// What `status` tells, a regular file counted as one only when `fd` (the
+// file or its directory) lies on a file system that stores files.
+Error Described(const struct stat& status, int fd, FileInfo* info) {
+  *info = InfoOf(status);
+  if (info->type == FileType::kRegular && IsPseudoFileSystem(fd)) info->type = FileType::kOther;
+  return Error::kNone;
 }
 
-// Follows the symbolic links that `path` names, so that the file they name
-// is saved and the links stay.
-Error ResolveLinks(std::string path, std::string* target) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-      *target = path;
-      return Error::kNone;
+// Puts the names of `path`, in order, in front of those in `names`.
+void PrependNames(const std::string& path, std::deque<std::string>* names) {
+  std::deque<std::string> parts;
+  for (std::string::size_type at = 0; at <= path.size();) {
+    std::string::size_type slash = std::min(path.find('/', at), path.size());
+    // "a//b" and "a/./b" name what "a/b" does.
+    if (slash > at && path.compare(at, slash - at, ".") != 0) {
+      parts.push_back(path.substr(at, slash - at));
     }
-    std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= link.size()) return Error::kIo;
-    link.resize(static_cast<std::size_t>(length));
-    path = link.empty() || link[0] == '/' ? link : DirectoryOf(path).append("/").append(link);
+    at = slash + 1;
   }
-  return Error::kMissing;
+  names->insert(names->begin(), parts.begin(), parts.end());
+}
+
+// The target of the symbolic link open as `link` (by O_PATH) in `directory`,
+// found to be `status`, when `mayFollow` lets this run follow it.
+Error FollowedLink(int directory, int link, const struct stat& status,
+                   const FileSystem::LinkRule& mayFollow, std::string* target) {
+  struct stat here;
+  if (::fstat(directory, &here) != 0) return FromErrno(errno);
+  if (!mayFollow(InfoOf(here), InfoOf(status))) return Error::kDenied;
+  target->assign(static_cast<std::size_t>(status.st_size) + 1, '\0');
+  ssize_t length = ::readlinkat(link, "", target->data(), target->size());
+  if (length < 0) return FromErrno(errno);
+  // Empty, or not the size it had: no name to go on with.
+  if (length == 0 || static_cast<std::size_t>(length) >= target->size()) return Error::kMissing;
+  target->resize(static_cast<std::size_t>(length));
+  return Error::kNone;
+}
+
+// Where `path` starts: the root, or the working directory.
+Error OpenStart(const std::string& path, int* fd) {
+  const char* start = !path.empty() && path[0] == '/' ? "/" : ".";
+  return Checked([&] { return *fd = ::open(start, O_PATH | O_DIRECTORY | O_CLOEXEC); });
 }
 
 Error LockRange(Handle file, short type, off_t start, off_t length) {
@@ -181,16 +234,56 @@ bool CopyExtendedAttributes(int, int) { return true; }
 
 class PosixFileSystem final : public FileSystem {
  public:
-  Error OpenDirectory(const std::string& path, Handle* directory, std::string* name) override {
-    std::string target;
-    if (Error error = ResolveLinks(path, &target); error != Error::kNone) return error;
-    std::string::size_type slash = target.rfind('/');
-    *name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name->empty()) return Error::kMissing;
+  Error OpenDirectory(const std::string& path, const LinkRule& mayFollow, Handle* directory,
+                      std::string* name) override {
+    // Name by name, so that the kernel follows no link: each one is judged
+    // here, in the directory it was found in. Each name is held open as
+    // what it is, so that what is judged is what is followed.
+    int at = -1;
+    if (Error error = OpenStart(path, &at); error != Error::kNone) return error;
+    std::deque<std::string> names;
+    PrependNames(path, &names);
+    Error error = Error::kMissing;  // a path of no names names no file
+    for (int hops = 0; !names.empty();) {
+      std::string part = std::move(names.front());
+      names.pop_front();
+      int fd = -1;
+      struct stat found;
+      error =
+          Checked([&] { return fd = ::openat(at, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); });
+      if (error == Error::kNone && ::fstat(fd, &found) != 0) error = FromErrno(errno);
+      if (error == Error::kNone && S_ISLNK(found.st_mode)) {
+        std::string target;
+        error = ++hops > kMaxLinkHops ? Error::kMissing
+                                      : FollowedLink(at, fd, found, mayFollow, &target);
+        ::close(fd);
+        if (error != Error::kNone) break;
+        PrependNames(target, &names);
+        if (target[0] != '/') continue;
+        ::close(at);
+        if ((error = OpenStart(target, &at)) != Error::kNone) return error;
+        continue;
+      }
+      if (names.empty()) {
+        // A last name that names nothing is the caller's to find missing.
+        if (error == Error::kMissing) error = Error::kNone;
+        if (error == Error::kNone) *name = std::move(part);
+      } else if (error == Error::kNone && !S_ISDIR(found.st_mode)) {
+        error = Error::kMissing;
+      }
+      if (error != Error::kNone || names.empty()) {
+        if (fd >= 0) ::close(fd);
+        break;
+      }
+      ::close(at);
+      at = fd;
+    }
+    // The directory itself, open for what a save does in it.
     int fd = -1;
-    Error error = Checked([&] {
-      return fd = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    });
+    if (error == Error::kNone) {
+      error = Checked([&] { return fd = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    }
+    ::close(at);
     *directory = fd;
     return error;
   }
@@ -200,8 +293,7 @@ class PosixFileSystem final : public FileSystem {
     if (::fstatat(Fd(directory), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       return FromErrno(errno);
     }
-    *info = InfoOf(status);
-    return Error::kNone;
+    return Described(status, Fd(directory), info);
   }
 
   Error Open(Handle directory, const std::string& name, Access access, Handle* file) override {
@@ -216,8 +308,7 @@ class PosixFileSystem final : public FileSystem {
   Error Describe(Handle file, FileInfo* info) override {
     struct stat status;
     if (::fstat(Fd(file), &status) != 0) return FromErrno(errno);
-    *info = InfoOf(status);
-    return Error::kNone;
+    return Described(status, Fd(file), info);
   }
 
   Error LockContent(Handle file, ContentLock lock) override {
@@ -367,6 +458,21 @@ class PosixFileSystem final : public FileSystem {
 
   Error Random(std::uint64_t* value) override {
     return ::getentropy(value, sizeof *value) == 0 ? Error::kNone : FromErrno(errno);
+  }
+
+  std::uint64_t User() override { return ::geteuid(); }
+
+  std::int64_t Now() override {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
+  }
+
+  void Sleep(std::int64_t microseconds) override {
+    timespec pause{static_cast<time_t>(microseconds / 1000000),
+                   static_cast<long>(microseconds % 1000000 * 1000)};
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
   }
 
   void Close(Handle handle) override { ::close(Fd(handle)); }

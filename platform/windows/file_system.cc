@@ -141,7 +141,11 @@ Error SetInfo(Handle file, FILE_INFO_BY_HANDLE_CLASS what, Info info) {
 
 class WindowsFileSystem final : public FileSystem {
  public:
-  Error OpenDirectory(const std::string& path, Handle* directory, std::string* name) override {
+  // The system follows links and junctions itself (a link needs a privilege
+  // to make; whether others may write a folder is its access-control list's
+  // to say, which is not judged here).
+  Error OpenDirectory(const std::string& path, const LinkRule&, Handle* directory,
+                      std::string* name) override {
     std::wstring target = windows::LongPath(windows::Widen(path));
     // The file that links and junctions name, when there is one.
     Handle file;
@@ -375,6 +379,14 @@ class WindowsFileSystem final : public FileSystem {
     NTSTATUS status = ::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(value), sizeof *value,
                                         BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     return status >= 0 ? Error::kNone : Error::kIo;
+  }
+
+  std::uint64_t User() override { return 0; }
+
+  std::int64_t Now() override { return static_cast<std::int64_t>(::GetTickCount64()) * 1000; }
+
+  void Sleep(std::int64_t microseconds) override {
+    ::Sleep(static_cast<DWORD>((microseconds + 999) / 1000));
   }
 
   void Close(Handle handle) override {
