@@ -2,10 +2,10 @@
 #define USERS_PLATFORM_PLATFORM_H_
 
 // Every call that the standard library cannot make lives in platform/:
-// these for the process, and the file calls of file_system.h under the
-// held password file (held_file.h) and its save (file_replacement.h). There
-// is one implementation for POSIX systems and one for Windows; the rest of
-// the program is plain standard C++.
+// these for the process, the calls of system.h that the safe save
+// (safe_file/) is made of, and the program's start (entry.h). There is one
+// implementation for POSIX systems and one for Windows; the rest of the
+// program is plain standard C++.
 
 #include <cstddef>
 #include <string>
@@ -19,9 +19,9 @@ extern const std::string_view kFileLineEnd;
 // Called first in main: a write to a closed pipe or past the file-size limit
 // then fails instead of ending the process; closed standard streams are
 // opened on the null device so that no file opened later takes their place;
-// the process leaves no core dump and cannot be attached to (it holds a
-// password); and a signal that ends the run during a save first removes the
-// save's new file.
+// and the process leaves no core dump and cannot be attached to (it holds a
+// password). A signal that ends the run during a save first removes the
+// save's new file, from the moment the save makes one (System::RemoveOnSignal).
 void PrepareProcess();
 
 // Overwrites `size` bytes at `data` with zeros, in a way the compiler may not

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_replacement.h"
+#include "safe_file/file_replacement.h"
 #include "platform/platform.h"
 #include "store/line_reader.h"
 #include "store/user_list.h"
@@ -23,24 +23,24 @@ constexpr std::size_t kBlockSize = 128 << 10;
 
 bool UserList::Lock(const std::string& filePath) {
   lockedPath_ = filePath;
-  return file_.Open(filePath, platform::HeldFile::Purpose::kChange) !=
-         platform::HeldFile::Outcome::kBusy;
+  return file_.Open(filePath, safe_file::HeldFile::Purpose::kChange) !=
+         safe_file::HeldFile::Outcome::kBusy;
 }
 
-bool UserList::Reach(const std::string& filePath, platform::HeldFile::Purpose purpose) {
+bool UserList::Reach(const std::string& filePath, safe_file::HeldFile::Purpose purpose) {
   if (file_.HeldForChange() && file_.path() == filePath) return true;
   // A locked file is loaded only as it is held for its change, and saved
   // only if it was held since its load.
   if (filePath == lockedPath_) {
-    if (purpose == platform::HeldFile::Purpose::kChange) return false;
-    purpose = platform::HeldFile::Purpose::kChange;
+    if (purpose == safe_file::HeldFile::Purpose::kChange) return false;
+    purpose = safe_file::HeldFile::Purpose::kChange;
   }
-  return file_.Open(filePath, purpose) == platform::HeldFile::Outcome::kOpen;
+  return file_.Open(filePath, purpose) == safe_file::HeldFile::Outcome::kOpen;
 }
 
 bool UserList::Load(const std::string& filePath) {
   path = filePath;
-  if (!Reach(path, platform::HeldFile::Purpose::kRead)) return false;
+  if (!Reach(path, safe_file::HeldFile::Purpose::kRead)) return false;
   file_.Rewind();
   bool read = ReadRecords(
       [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); },
@@ -52,10 +52,10 @@ bool UserList::Load(const std::string& filePath) {
 }
 
 bool UserList::Save(const std::string& filePath) {
-  if (!Reach(filePath, platform::HeldFile::Purpose::kChange)) return false;
+  if (!Reach(filePath, safe_file::HeldFile::Purpose::kChange)) return false;
   bool saved;
   {
-    platform::FileReplacement replacement(file_);
+    safe_file::FileReplacement replacement(file_);
     saved =
         replacement.Begin() &&
         WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); }) &&

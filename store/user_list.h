@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file_system.h"
-#include "platform/held_file.h"
+#include "platform/system.h"
+#include "safe_file/held_file.h"
 #include "store/line_reader.h"
 #include "store/record_arena.h"
 #include "store/user_record.h"
@@ -30,8 +30,8 @@ class UserList : private RecordArena {
   std::string path;
   Records records{Records::allocator_type(this)};
 
-  // `files` reaches the password file; tests give one that fails calls.
-  explicit UserList(platform::FileSystem& files = platform::NativeFileSystem()) : file_(files) {}
+  // `system` reaches the password file; tests give one that fails calls.
+  explicit UserList(platform::System& system = platform::NativeSystem()) : file_(system) {}
   UserList(const UserList&) = delete;
   UserList& operator=(const UserList&) = delete;
 
@@ -103,10 +103,10 @@ class UserList : private RecordArena {
 
  private:
   // Opens the file at `filePath` for `purpose` unless it is held already.
-  bool Reach(const std::string& filePath, platform::HeldFile::Purpose purpose);
+  bool Reach(const std::string& filePath, safe_file::HeldFile::Purpose purpose);
   bool AddLine(std::string_view line);
 
-  platform::HeldFile file_;
+  safe_file::HeldFile file_;
   std::string lockedPath_;  // what Lock was given
 };
 

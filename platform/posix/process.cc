@@ -16,7 +16,6 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/posix/signals.h"
 
 namespace platform {
 
@@ -27,7 +26,6 @@ void PrepareProcess() {
   // Past the file-size limit a write then fails with EFBIG, which a save
   // reports, instead of killing the run halfway through it.
   ::signal(SIGXFSZ, SIG_IGN);
-  posix::RemoveFileOnSignals();
   // A standard stream that was closed by the caller would otherwise hand its
   // number to the next file opened, and output meant for the console could
   // end up in the password file.

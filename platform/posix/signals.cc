@@ -53,8 +53,9 @@ extern "C" void RemoveFileAndEnd(int signal) {
   ::raise(signal);
 }
 
-}  // namespace
-
+// Has every catchable signal whose default action ends the process, and
+// that the caller did not set to be ignored, first remove the file to
+// remove, then end the process as it would have without it.
 void RemoveFileOnSignals() {
   struct sigaction action = {};
   action.sa_handler = RemoveFileAndEnd;
@@ -70,7 +71,16 @@ void RemoveFileOnSignals() {
   });
 }
 
+}  // namespace
+
 void SetFileToRemove(int directory, const std::string& name) {
+  // Installed when a save first makes a file, not at every start: a run
+  // that only reads, like the programs that load the file, never has them.
+  static bool installed = false;
+  if (!name.empty() && !installed) {
+    RemoveFileOnSignals();
+    installed = true;
+  }
   armed = 0;
   if (name.empty() || name.size() >= sizeof nameToRemove) return;
   directoryToClean = directory;

@@ -4,18 +4,16 @@
 // The signals that end a run, as the POSIX implementation handles them; not
 // part of the platform interface.
 
-#include "platform/file_system.h"
+#include "platform/system.h"
 
 namespace platform::posix {
 
-// Has every catchable signal whose default action ends the process, and
-// that the caller did not set to be ignored, first remove the file named by
-// SetFileToRemove, then end the process as it would have without it.
-void RemoveFileOnSignals();
-
-// The file those signals remove: `name` in the directory open as
-// `directory`; an empty name for none. Call it while those signals are
-// held, so that none sees a file made but not yet named here.
+// The file that every catchable signal whose default action ends the
+// process (and that the caller did not set to be ignored) removes first,
+// before it ends the process as it would have: `name` in the directory open
+// as `directory`; an empty name for none. The first file installs the
+// handlers. Call it while those signals are held, so that none sees a file
+// made but not yet named here.
 void SetFileToRemove(int directory, const std::string& name);
 
 // Holds off the signals that end the process from outside (kEnding), or

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "platform/windows/arguments.h"
-#include "platform/windows/signals.h"
 
 namespace platform {
 
@@ -86,11 +85,9 @@ void HideArgument(int argc, char** argv, int index) {
   BlankArgument(::GetCommandLineA(), index);
 }
 
-void PrepareProcess() {
-  // Writes to a closed console or pipe fail quietly here, and there is no
-  // file-size signal; what is left is Ctrl-C during a save.
-  windows::RemoveFileOnCtrl();
-}
+// Writes to a closed console or pipe fail quietly here, and there is no
+// file-size signal; Ctrl-C during a save is handled from its first new file.
+void PrepareProcess() {}
 
 void AdviseLargePages(void*, std::size_t) {}
 

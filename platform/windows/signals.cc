@@ -27,9 +27,12 @@ BOOL WINAPI RemoveFileAndEnd(DWORD) {
 
 }  // namespace
 
-void RemoveFileOnCtrl() { ::SetConsoleCtrlHandler(RemoveFileAndEnd, TRUE); }
-
-void SetFileToRemove(std::intptr_t file) { fileToRemove = reinterpret_cast<HANDLE>(file); }
+void SetFileToRemove(std::intptr_t file) {
+  // Installed when a save first makes a file, not at every start.
+  static bool installed = false;
+  if (file != -1 && !installed) installed = ::SetConsoleCtrlHandler(RemoveFileAndEnd, TRUE);
+  fileToRemove = reinterpret_cast<HANDLE>(file);
+}
 
 void HoldCtrl(bool hold) {
   if (hold) {

@@ -9,12 +9,9 @@
 
 namespace platform::windows {
 
-// Has those events remove the file named by SetFileToRemove, once no hold
-// is on, before the process ends as it would have without it.
-void RemoveFileOnCtrl();
-
-// The file those events remove, as an open handle with the right to delete
-// it; -1 for none. Call it while they are held.
+// The file those events remove, once no hold is on, before the process ends
+// as it would have: an open handle with the right to delete it; -1 for
+// none. The first file installs the handler. Call it while they are held.
 void SetFileToRemove(std::intptr_t file);
 
 // Holds off, or lets go of, the ending of the process by those events.

@@ -2,13 +2,66 @@
 // refusal is, which leftovers go, the order attributes are copied in, how a
 // failed rewrite is undone, and when signals are held off.
 
-#include "platform/file_replacement.h"
+#include "safe_file/file_replacement.h"
 
-#include "platform/temporary_name.h"
+#include <cstdio>
 
-namespace platform {
+namespace safe_file {
+
+using platform::Attributes;
+using platform::ContentLock;
+using platform::Error;
+using platform::FileInfo;
+using platform::Handle;
+using platform::kNoHandle;
+using platform::SignalHold;
+using platform::System;
 
 namespace {
+
+// A save names its new file "<stem>.tmp-" and six letters or digits that
+// make it unique. The stem is the old file's name, so that what a killed
+// run left is known by its name.
+constexpr std::size_t kUniqueLength = 6;
+
+constexpr std::string_view kMark = ".tmp-";
+constexpr std::string_view kSymbols =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+// "~" and eight hexadecimal digits.
+constexpr std::size_t kHashLength = 9;
+
+// The stem for the file named `name` where names hold at most `nameMax`
+// bytes: the name itself, or for a name too long to leave room behind it,
+// its start and a hash of the whole name.
+std::string TemporaryStem(std::string_view name, std::size_t nameMax) {
+  std::size_t room = nameMax - kMark.size() - kUniqueLength;
+  if (name.size() <= room) return std::string(name);
+  std::uint32_t hash = 2166136261u;
+  for (char byte : name) hash = (hash ^ static_cast<unsigned char>(byte)) * 16777619u;
+  char tail[kHashLength + 1];
+  std::snprintf(tail, sizeof tail, "~%08x", static_cast<unsigned>(hash));
+  return std::string(name.substr(0, room - kHashLength)) + tail;
+}
+
+// "<stem>.tmp-" and the unique part made from `seed`.
+std::string TemporaryName(std::string_view stem, std::uint64_t seed) {
+  std::string name = std::string(stem) + std::string(kMark);
+  for (std::size_t i = 0; i < kUniqueLength; ++i, seed /= kSymbols.size()) {
+    name += kSymbols[seed % kSymbols.size()];
+  }
+  return name;
+}
+
+// Whether `candidate` is a name that TemporaryName gives for `stem`.
+bool IsTemporaryName(std::string_view candidate, std::string_view stem) {
+  if (candidate.size() != stem.size() + kMark.size() + kUniqueLength ||
+      candidate.substr(0, stem.size()) != stem ||
+      candidate.substr(stem.size(), kMark.size()) != kMark) {
+    return false;
+  }
+  return candidate.substr(stem.size() + kMark.size()).find_first_not_of(kSymbols) ==
+         std::string_view::npos;
+}
 
 // Tries at a unique name before giving up on a new file. The names are
 // random, so only chance, not someone who plants names, makes one taken.
@@ -24,23 +77,23 @@ bool IsRefusal(Error error) {
 // Holds off signals while it lives.
 class SignalsHeld {
  public:
-  SignalsHeld(FileSystem& files, SignalHold hold) : files_(files) { files_.HoldSignals(hold); }
-  ~SignalsHeld() { files_.HoldSignals(SignalHold::kNone); }
+  SignalsHeld(System& system, SignalHold hold) : system_(system) { system_.HoldSignals(hold); }
+  ~SignalsHeld() { system_.HoldSignals(SignalHold::kNone); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 
  private:
-  FileSystem& files_;
+  System& system_;
 };
 
 // Replaces `bytes` with the whole content of `file`. False on a read error.
-bool ReadAll(FileSystem& files, Handle file, std::string* bytes) {
+bool ReadAll(System& system, Handle file, std::string* bytes) {
   constexpr std::size_t kChunk = 1 << 16;
   bytes->clear();
   for (;;) {
     std::size_t done = bytes->size(), count = 0;
     bytes->resize(done + kChunk);
-    Error error = files.ReadAt(file, done, bytes->data() + done, kChunk, &count);
+    Error error = system.ReadAt(file, done, bytes->data() + done, kChunk, &count);
     bytes->resize(done + count);
     if (error != Error::kNone) return false;
     if (count == 0) return true;
@@ -65,19 +118,19 @@ bool FileReplacement::Begin() {
 
 Error FileReplacement::MakeNewFile() {
   const Handle directory = file_.directory();
-  std::string stem = TemporaryStem(file_.name(), files_.NameMax(directory));
+  std::string stem = TemporaryStem(file_.name(), system_.NameMax(directory));
   RemoveLeftovers(stem);
   Error error = Error::kExists;
   for (int attempt = 0; error == Error::kExists && attempt < kUniqueNameTries; ++attempt) {
     std::uint64_t random = 0;
-    if ((error = files_.Random(&random)) != Error::kNone) break;
+    if ((error = system_.Random(&random)) != Error::kNone) break;
     std::string name = TemporaryName(stem, random);
     // Held off until the new file is known to the handlers, which remove it.
-    SignalsHeld held(files_, SignalHold::kEnding);
-    error = files_.Create(directory, name, file_.handle(), &handle_);
+    SignalsHeld held(system_, SignalHold::kEnding);
+    error = system_.Create(directory, name, file_.handle(), &handle_);
     if (error == Error::kNone) {
       temporary_ = name;
-      files_.RemoveOnSignal(directory, name, handle_);
+      system_.RemoveOnSignal(directory, name, handle_);
     }
   }
   if (error != Error::kNone) return error;
@@ -85,7 +138,7 @@ Error FileReplacement::MakeNewFile() {
   // an ACL the group bits are its mask, so a mode set before the ACL would
   // open the file to the owning group until the ACL came.
   for (Attributes what : {Attributes::kOwnership, Attributes::kExtended, Attributes::kMode}) {
-    if (files_.CopyAttributes(file_.handle(), handle_, what) != Error::kNone) {
+    if (system_.CopyAttributes(file_.handle(), handle_, what) != Error::kNone) {
       Discard();
       return Error::kDenied;  // the new file cannot have what the old one has
     }
@@ -99,13 +152,13 @@ Error FileReplacement::MakeNewFile() {
 // someone else's that only looks like one stays.
 void FileReplacement::RemoveLeftovers(const std::string& stem) {
   std::vector<std::string> names;
-  if (files_.List(file_.directory(), &names) != Error::kNone) return;
+  if (system_.List(file_.directory(), &names) != Error::kNone) return;
   for (const std::string& name : names) {
     FileInfo leftover;
     if (IsTemporaryName(name, stem) &&
-        files_.Inspect(file_.directory(), name, &leftover) == Error::kNone &&
+        system_.Inspect(file_.directory(), name, &leftover) == Error::kNone &&
         file_.MayRemove(leftover)) {
-      files_.RemoveUnused(file_.directory(), name);
+      system_.RemoveUnused(file_.directory(), name);
     }
   }
 }
@@ -117,7 +170,7 @@ bool FileReplacement::Write(std::string_view bytes) {
     content_.append(bytes);
     return true;
   }
-  if (handle_ == kNoHandle || files_.WriteAt(handle_, written_, bytes) != Error::kNone) {
+  if (handle_ == kNoHandle || system_.WriteAt(handle_, written_, bytes) != Error::kNone) {
     failed_ = true;
     return false;
   }
@@ -128,15 +181,15 @@ bool FileReplacement::Write(std::string_view bytes) {
 bool FileReplacement::Commit() {
   if (failed_) return false;
   if (inPlace_) return CommitInPlace();
-  if (handle_ == kNoHandle || files_.Sync(handle_) != Error::kNone || !file_.StillNamed()) {
+  if (handle_ == kNoHandle || system_.Sync(handle_) != Error::kNone || !file_.StillNamed()) {
     return false;
   }
   const Handle directory = file_.directory();
   Error error = file_.WaitWhileBusy([&] {
-    SignalsHeld held(files_, SignalHold::kEnding);
-    Error renamed = files_.Rename(directory, temporary_, handle_, file_.name());
+    SignalsHeld held(system_, SignalHold::kEnding);
+    Error renamed = system_.Rename(directory, temporary_, handle_, file_.name());
     if (renamed == Error::kNone) {
-      files_.RemoveOnSignal(directory, "", kNoHandle);
+      system_.RemoveOnSignal(directory, "", kNoHandle);
       temporary_.clear();
     }
     return renamed;
@@ -145,12 +198,12 @@ bool FileReplacement::Commit() {
     Discard();
     // The rename is done; a directory that cannot be synced (some file
     // systems refuse) does not undo it.
-    files_.SyncDirectory(directory);
+    system_.SyncDirectory(directory);
     return true;
   }
   // The file cannot be replaced (a file mounted over the name, another
   // user's file in a sticky directory) but may still be rewritten.
-  if (!IsRefusal(error) || !ReadAll(files_, handle_, &content_)) return false;
+  if (!IsRefusal(error) || !ReadAll(system_, handle_, &content_)) return false;
   Discard();
   inPlace_ = true;
   return CommitInPlace();
@@ -160,43 +213,43 @@ bool FileReplacement::CommitInPlace() {
   const Handle file = file_.handle();
   // The exclusive lock keeps readers out until the new content is whole.
   Error locked =
-      file_.WaitWhileBusy([&] { return files_.LockContent(file, ContentLock::kExclusive); });
+      file_.WaitWhileBusy([&] { return system_.LockContent(file, ContentLock::kExclusive); });
   if (locked != Error::kNone && locked != Error::kUnsupported) return false;
   // The old content, to be put back if a write fails; and the room for the
   // new, so that a full disk, quota or size limit fails before any write.
   std::string old;
   Error reserved = Error::kIo;
   bool written = false;
-  if (ReadAll(files_, file, &old) &&
-      ((reserved = files_.Reserve(file, content_.size())) == Error::kNone ||
+  if (ReadAll(system_, file, &old) &&
+      ((reserved = system_.Reserve(file, content_.size())) == Error::kNone ||
        reserved == Error::kUnsupported) &&
       file_.StillNamed()) {
     // From the first write to the sync, a signal would leave the file
     // neither old nor new.
-    SignalsHeld held(files_, SignalHold::kAll);
-    written = files_.WriteAt(file, 0, content_) == Error::kNone &&
-              files_.Truncate(file, content_.size()) == Error::kNone &&
-              files_.Sync(file) == Error::kNone;
+    SignalsHeld held(system_, SignalHold::kAll);
+    written = system_.WriteAt(file, 0, content_) == Error::kNone &&
+              system_.Truncate(file, content_.size()) == Error::kNone &&
+              system_.Sync(file) == Error::kNone;
     if (!written) {
-      files_.WriteAt(file, 0, old);
-      files_.Truncate(file, old.size());
-      files_.Sync(file);
+      system_.WriteAt(file, 0, old);
+      system_.Truncate(file, old.size());
+      system_.Sync(file);
     }
   }
-  files_.LockContent(file, ContentLock::kUnlock);
+  system_.LockContent(file, ContentLock::kUnlock);
   return written;
 }
 
 void FileReplacement::Discard() {
   if (handle_ == kNoHandle) return;
   if (!temporary_.empty()) {
-    SignalsHeld held(files_, SignalHold::kEnding);
-    files_.Remove(file_.directory(), temporary_, handle_);
-    files_.RemoveOnSignal(file_.directory(), "", kNoHandle);
+    SignalsHeld held(system_, SignalHold::kEnding);
+    system_.Remove(file_.directory(), temporary_, handle_);
+    system_.RemoveOnSignal(file_.directory(), "", kNoHandle);
     temporary_.clear();
   }
-  files_.Close(handle_);
+  system_.Close(handle_);
   handle_ = kNoHandle;
 }
 
-}  // namespace platform
+}  // namespace safe_file

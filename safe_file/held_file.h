@@ -1,14 +1,14 @@
-#ifndef USERS_PLATFORM_HELD_FILE_H_
-#define USERS_PLATFORM_HELD_FILE_H_
+#ifndef USERS_SAFE_FILE_HELD_FILE_H_
+#define USERS_SAFE_FILE_HELD_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "platform/file_system.h"
+#include "platform/system.h"
 
-namespace platform {
+namespace safe_file {
 
 // The password file of one run, from before its load to after its save.
 // Its path is resolved once, at Open; from then on the file is reached only
@@ -40,7 +40,7 @@ class HeldFile {
   // hold: the turn, the content, a file they hold unshared.
   static constexpr std::int64_t kWaitMicroseconds = 30'000'000;
 
-  explicit HeldFile(FileSystem& files) : files_(files) {}
+  explicit HeldFile(platform::System& system) : system_(system) {}
   HeldFile(const HeldFile&) = delete;
   HeldFile& operator=(const HeldFile&) = delete;
   ~HeldFile() { Close(); }
@@ -54,7 +54,7 @@ class HeldFile {
   Outcome Open(const std::string& path, Purpose purpose);
   void Close();
 
-  bool IsOpen() const { return handle_ != kNoHandle; }
+  bool IsOpen() const { return handle_ != platform::kNoHandle; }
   bool HeldForChange() const { return IsOpen() && purpose_ == Purpose::kChange; }
   const std::string& path() const { return path_; }
 
@@ -71,41 +71,41 @@ class HeldFile {
   // Whether the file may be changed now: held for a change and writable,
   // still named, and allowed by the rule above as it stands now; `*now` is
   // what the file is now.
-  bool MayStillChange(FileInfo* now) const;
+  bool MayStillChange(platform::FileInfo* now) const;
 
   // Whether a save may remove `leftover`, a file named as a save names its
   // new file: only the running user's or the held file's owner's.
-  bool MayRemove(const FileInfo& leftover) const;
+  bool MayRemove(const platform::FileInfo& leftover) const;
 
   // Repeats `call` while it fails with kBusy, until the run has waited
   // kWaitMicroseconds in all; its last result.
-  Error WaitWhileBusy(const std::function<Error()>& call);
+  platform::Error WaitWhileBusy(const std::function<platform::Error()>& call);
 
   // For the save of the file.
-  FileSystem& files() const { return files_; }
-  Handle directory() const { return directory_; }
+  platform::System& system() const { return system_; }
+  platform::Handle directory() const { return directory_; }
   const std::string& name() const { return name_; }
-  Handle handle() const { return handle_; }
-  const FileInfo& info() const { return info_; }
+  platform::Handle handle() const { return handle_; }
+  const platform::FileInfo& info() const { return info_; }
 
  private:
   Outcome OpenNamed(Purpose purpose);
   // Closes the file and its turn; the directory stays open.
   void CloseFile();
 
-  FileSystem& files_;
+  platform::System& system_;
   std::string path_;
   Purpose purpose_ = Purpose::kRead;
-  Handle directory_ = kNoHandle;
+  platform::Handle directory_ = platform::kNoHandle;
   std::string name_;
-  Handle handle_ = kNoHandle;
-  Handle turn_ = kNoHandle;
-  FileInfo info_;
+  platform::Handle handle_ = platform::kNoHandle;
+  platform::Handle turn_ = platform::kNoHandle;
+  platform::FileInfo info_;
   bool writable_ = false;
   std::uint64_t readOffset_ = 0;
   std::int64_t waitingSince_ = -1;  // when the run first waited; -1: not yet
 };
 
-}  // namespace platform
+}  // namespace safe_file
 
-#endif  // USERS_PLATFORM_HELD_FILE_H_
+#endif  // USERS_SAFE_FILE_HELD_FILE_H_

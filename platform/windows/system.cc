@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/file_system.h"
+#include "platform/system.h"
 #include "platform/windows/signals.h"
 #include "platform/windows/wide.h"
 
@@ -139,7 +139,7 @@ Error SetInfo(Handle file, FILE_INFO_BY_HANDLE_CLASS what, Info info) {
   return Checked(::SetFileInformationByHandle(AsHandle(file), what, &info, sizeof info));
 }
 
-class WindowsFileSystem final : public FileSystem {
+class WindowsSystem final : public System {
  public:
   // The system follows links and junctions itself (a link needs a privilege
   // to make; whether others may write a folder is its access-control list's
@@ -412,8 +412,8 @@ class WindowsFileSystem final : public FileSystem {
 
 }  // namespace
 
-FileSystem& NativeFileSystem() {
-  static WindowsFileSystem files;
+System& NativeSystem() {
+  static WindowsSystem files;
   return files;
 }
 

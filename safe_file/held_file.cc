@@ -1,8 +1,17 @@
-#include "platform/held_file.h"
+#include "safe_file/held_file.h"
 
 #include <algorithm>
 
-namespace platform {
+namespace safe_file {
+
+using platform::Access;
+using platform::ContentLock;
+using platform::Error;
+using platform::FileInfo;
+using platform::FileType;
+using platform::Handle;
+using platform::kNoHandle;
+using platform::SameFile;
 
 namespace {
 
@@ -20,7 +29,8 @@ HeldFile::Outcome FailedWith(Error error) {
 
 // Whether someone besides its owner may add or change names in `directory`.
 bool Shared(const FileInfo& directory) {
-  return (directory.permissions & (kGroupWrite | kOtherWrite | kSticky)) != 0;
+  return (directory.permissions &
+          (platform::kGroupWrite | platform::kOtherWrite | platform::kSticky)) != 0;
 }
 
 // The kernel's rule for symbolic links in sticky world-writable directories
@@ -38,11 +48,12 @@ bool MayFollow(const FileInfo& directory, const FileInfo& link, std::uint64_t us
 // may. A name that one of them made gains them nothing.
 bool EveryWriterCouldLink(const FileInfo& directory, const FileInfo& file) {
   auto grants = [&file](std::uint32_t bits) { return (file.permissions & bits) == bits; };
-  bool everyone = grants(kOtherRead | kOtherWrite);
-  bool group = everyone || (file.group == directory.group && grants(kGroupRead | kGroupWrite));
-  bool owner = everyone || directory.owner == file.owner || directory.owner == kSuperuser;
-  return owner && (group || (directory.permissions & kGroupWrite) == 0) &&
-         (everyone || (directory.permissions & kOtherWrite) == 0);
+  bool everyone = grants(platform::kOtherRead | platform::kOtherWrite);
+  bool group = everyone || (file.group == directory.group &&
+                            grants(platform::kGroupRead | platform::kGroupWrite));
+  bool owner = everyone || directory.owner == file.owner || directory.owner == platform::kSuperuser;
+  return owner && (group || (directory.permissions & platform::kGroupWrite) == 0) &&
+         (everyone || (directory.permissions & platform::kOtherWrite) == 0);
 }
 
 // Whether a run of `user` may change `file` in `directory`, as the kernel
@@ -53,8 +64,8 @@ bool EveryWriterCouldLink(const FileInfo& directory, const FileInfo& file) {
 bool MayChange(const FileInfo& directory, const FileInfo& file, std::uint64_t user) {
   if (!Shared(directory)) return true;
   if (file.links > 1 && !EveryWriterCouldLink(directory, file)) return false;
-  return user != kSuperuser || (directory.permissions & kSticky) == 0 || file.owner == user ||
-         file.owner == directory.owner;
+  return user != platform::kSuperuser || (directory.permissions & platform::kSticky) == 0 ||
+         file.owner == user || file.owner == directory.owner;
 }
 
 }  // namespace
@@ -63,12 +74,12 @@ HeldFile::Outcome HeldFile::Open(const std::string& path, Purpose purpose) {
   Close();
   path_ = path;
   purpose_ = purpose;
-  const std::uint64_t user = files_.User();
+  const std::uint64_t user = system_.User();
   auto mayFollow = [user](const FileInfo& directory, const FileInfo& link) {
     return MayFollow(directory, link, user);
   };
   Outcome outcome = Outcome::kUnavailable;
-  if (files_.OpenDirectory(path, mayFollow, &directory_, &name_) == Error::kNone) {
+  if (system_.OpenDirectory(path, mayFollow, &directory_, &name_) == Error::kNone) {
     outcome = OpenNamed(purpose);
   }
   if (outcome != Outcome::kOpen) Close();
@@ -79,14 +90,14 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
   for (int attempt = 0; attempt < kOpenTries; ++attempt) {
     // The type first, without opening: a device may act on an open.
     FileInfo named, directory;
-    if (files_.Inspect(directory_, name_, &named) != Error::kNone ||
+    if (system_.Inspect(directory_, name_, &named) != Error::kNone ||
         named.type != FileType::kRegular ||
-        files_.Describe(directory_, &directory) != Error::kNone) {
+        system_.Describe(directory_, &directory) != Error::kNone) {
       return Outcome::kUnavailable;
     }
-    writable_ = purpose == Purpose::kChange && MayChange(directory, named, files_.User());
+    writable_ = purpose == Purpose::kChange && MayChange(directory, named, system_.User());
     auto open = [&](Access access) {
-      return WaitWhileBusy([&] { return files_.Open(directory_, name_, access, &handle_); });
+      return WaitWhileBusy([&] { return system_.Open(directory_, name_, access, &handle_); });
     };
     Error error = open(writable_ ? Access::kReadWrite : Access::kRead);
     if (writable_ && (error == Error::kDenied || error == Error::kReadOnly)) {
@@ -96,7 +107,7 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
     }
     if (error == Error::kMissing) continue;  // renamed away since the look
     if (error != Error::kNone) return FailedWith(error);
-    if (files_.Describe(handle_, &info_) != Error::kNone) return Outcome::kUnavailable;
+    if (system_.Describe(handle_, &info_) != Error::kNone) return Outcome::kUnavailable;
     if (info_.type != FileType::kRegular || !SameFile(info_, named)) {
       CloseFile();
       continue;
@@ -105,8 +116,8 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
     // A run that will write takes the writers' turn; any other reads under
     // the readers' lock, which waits out an in-place rewrite.
     error = WaitWhileBusy([&] {
-      return writable_ ? files_.TakeTurn(handle_, &turn_)
-                       : files_.LockContent(handle_, ContentLock::kShared);
+      return writable_ ? system_.TakeTurn(handle_, &turn_)
+                       : system_.LockContent(handle_, ContentLock::kShared);
     });
     // Without locks on this file system, runs go on unlocked, as they must.
     if (error == Error::kUnsupported) error = Error::kNone;
@@ -121,13 +132,13 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
 
 void HeldFile::Close() {
   CloseFile();
-  if (directory_ != kNoHandle) files_.Close(directory_);
+  if (directory_ != kNoHandle) system_.Close(directory_);
   directory_ = kNoHandle;
 }
 
 void HeldFile::CloseFile() {
   for (Handle* handle : {&turn_, &handle_}) {
-    if (*handle != kNoHandle) files_.Close(*handle);
+    if (*handle != kNoHandle) system_.Close(*handle);
     *handle = kNoHandle;
   }
   info_ = FileInfo();
@@ -136,38 +147,38 @@ void HeldFile::CloseFile() {
 
 std::ptrdiff_t HeldFile::Read(char* buffer, std::size_t capacity) {
   std::size_t count = 0;
-  if (files_.ReadAt(handle_, readOffset_, buffer, capacity, &count) != Error::kNone) return -1;
+  if (system_.ReadAt(handle_, readOffset_, buffer, capacity, &count) != Error::kNone) return -1;
   readOffset_ += count;
   return static_cast<std::ptrdiff_t>(count);
 }
 
 bool HeldFile::StillNamed() const {
   FileInfo named;
-  return files_.Inspect(directory_, name_, &named) == Error::kNone &&
+  return system_.Inspect(directory_, name_, &named) == Error::kNone &&
          named.type == FileType::kRegular && SameFile(named, info_);
 }
 
 bool HeldFile::MayStillChange(FileInfo* now) const {
   FileInfo directory;
   return HeldForChange() && writable_ && StillNamed() &&
-         files_.Describe(handle_, now) == Error::kNone &&
-         files_.Describe(directory_, &directory) == Error::kNone &&
-         MayChange(directory, *now, files_.User());
+         system_.Describe(handle_, now) == Error::kNone &&
+         system_.Describe(directory_, &directory) == Error::kNone &&
+         MayChange(directory, *now, system_.User());
 }
 
 bool HeldFile::MayRemove(const FileInfo& leftover) const {
-  return leftover.owner == files_.User() || leftover.owner == info_.owner;
+  return leftover.owner == system_.User() || leftover.owner == info_.owner;
 }
 
 Error HeldFile::WaitWhileBusy(const std::function<Error()>& call) {
   for (std::int64_t pause = kFirstPause;; pause = std::min(pause * 2, kLongestPause)) {
     Error error = call();
     if (error != Error::kBusy) return error;
-    const std::int64_t now = files_.Now();
+    const std::int64_t now = system_.Now();
     if (waitingSince_ < 0) waitingSince_ = now;
     if (now - waitingSince_ >= kWaitMicroseconds) return error;
-    files_.Sleep(std::min(pause, waitingSince_ + kWaitMicroseconds - now));
+    system_.Sleep(std::min(pause, waitingSince_ + kWaitMicroseconds - now));
   }
 }
 
-}  // namespace platform
+}  // namespace safe_file

@@ -1,7 +1,10 @@
-// Every call of a save fails in turn, and the power is cut at every call,
-// on a file system that keeps what was synced apart from what was not.
+// Every call of a save fails in turn, in memory and through this system's
+// own calls, and the power is cut at every call, on a file system that keeps
+// what was synced apart from what was not.
 // Whatever fails, the password file holds the old users or the new ones,
 // whole, and nothing stays behind that the next save does not remove.
+
+#include "safe_file/file_replacement.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +16,17 @@
 #include <set>
 #include <utility>
 
-#include "platform/file_system.h"
-#include "platform/held_file.h"
-#include "store/user_list.h"
+#include "platform/system.h"
+#include "safe_file/held_file.h"
+#ifndef _WIN32
+#include <cerrno>
+#include <filesystem>
+#include <iterator>
+#include <memory>
+
+#include "platform/posix/calls.h"
+#include "tests/temp_dir.h"
+#endif
 
 namespace {
 
@@ -28,7 +39,7 @@ const std::string kName = "users.dat";
 
 // One directory in memory. A file's data and the directory's names each
 // have a current state and the one a power cut would leave.
-class FaultyFileSystem final : public platform::FileSystem {
+class FaultySystem final : public platform::System {
  public:
   struct Node {
     platform::FileType type = platform::FileType::kRegular;
@@ -292,14 +303,228 @@ std::string FileOf(int users) {
   return content;
 }
 
-std::string Bytes(const UserList& list) {
-  std::string bytes;
-  list.WriteRecords([&bytes](std::string_view part) {
-    bytes.append(part);
-    return true;
-  });
-  return bytes;
+// What `operation` makes of the file `before`: a line added at the end, the
+// first line's digest replaced, or the first line removed.
+std::string After(const std::string& operation, const std::string& before) {
+  std::string rest = before.substr(std::min(before.size(), before.find('\n') + 1));
+  if (operation == "add") return before + "newcomer:QUJDRA==:" + std::string(22, 'n') + "==\n";
+  if (operation == "add -r") return "user0:AAAAAA==:" + std::string(24, 'r') + "\n" + rest;
+  return rest;
 }
+
+// A run that changes the file, as the program's runs do: it holds the file
+// for a change, reads it, and saves new content in its place.
+class ChangingRun {
+ public:
+  explicit ChangingRun(platform::System& system, const std::string& path = kName)
+      : file_(system), path_(path) {}
+
+  // Holds the file and reads it into `*content`; false when it cannot.
+  bool Load(std::string* content) {
+    if (file_.Open(path_, safe_file::HeldFile::Purpose::kChange) !=
+        safe_file::HeldFile::Outcome::kOpen) {
+      return false;
+    }
+    content->clear();
+    char buffer[4096];
+    for (std::ptrdiff_t count; (count = file_.Read(buffer, sizeof buffer)) != 0;) {
+      if (count < 0) return false;
+      content->append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+  }
+
+  // Saves `content` and lets the file go: whether the save said it did.
+  bool Save(const std::string& content) {
+    bool saved;
+    {
+      safe_file::FileReplacement replacement(file_);
+      saved = replacement.Begin() && replacement.Write(content) && replacement.Commit();
+    }
+    file_.Close();
+    return saved;
+  }
+
+ private:
+  safe_file::HeldFile file_;
+  std::string path_;
+};
+
+// Where a scenario's saves run, and how a call of theirs is failed.
+class World {
+ public:
+  virtual ~World() = default;
+  virtual platform::System& system() = 0;
+  virtual std::string Path(const std::string& name) = 0;
+  virtual void Put(const std::string& name, const std::string& content) = 0;
+  virtual void Link(const std::string& name, const std::string& other) = 0;
+  virtual void RefuseRenames() = 0;
+  virtual std::string Content(const std::string& name) = 0;
+  virtual std::vector<std::string> Names() = 0;
+  virtual int OpenHandles() = 0;
+  // The calls that can fail, in the order made; the errors each can give.
+  virtual const std::vector<std::string>& Counted() = 0;
+  virtual std::vector<int> ErrorsOf(const std::string& call) = 0;
+  // Fails the `at`-th call (from 1) with `error`; 0: none.
+  virtual void Fail(int at, int error) = 0;
+  // Whether a file that a save left may stay after the failure of `call`.
+  virtual bool MayLeaveAFile(const std::string& call) = 0;
+};
+
+class MemoryWorld final : public World {
+ public:
+  platform::System& system() override { return files_; }
+  std::string Path(const std::string& name) override { return name; }
+  void Put(const std::string& name, const std::string& content) override {
+    files_.AddFile(name, content);
+    files_.durableNames = files_.names;
+  }
+  void Link(const std::string& name, const std::string& other) override {
+    files_.names[other] = files_.names[name];
+    files_.durableNames = files_.names;
+  }
+  void RefuseRenames() override { files_.refuseRename = true; }
+  std::string Content(const std::string& name) override { return files_.Content(name); }
+  std::vector<std::string> Names() override {
+    std::vector<std::string> names;
+    for (const auto& [name, node] : files_.names) names.push_back(name);
+    return names;
+  }
+  int OpenHandles() override { return static_cast<int>(files_.open.size()); }
+  const std::vector<std::string>& Counted() override { return files_.counted; }
+  std::vector<int> ErrorsOf(const std::string&) override {
+    std::vector<int> errors;
+    for (int error = static_cast<int>(Error::kMissing); error <= static_cast<int>(Error::kIo);
+         ++error) {
+      errors.push_back(error);
+    }
+    return errors;
+  }
+  void Fail(int at, int error) override {
+    files_.failAt = at;
+    files_.failWith = static_cast<Error>(error);
+  }
+  bool MayLeaveAFile(const std::string& call) override { return call == "Remove"; }
+  FaultySystem& files() { return files_; }
+
+ private:
+  FaultySystem files_;
+};
+
+#ifndef _WIN32
+// This system's own calls over a scratch directory, through a table whose
+// entries fail when their turn comes; fsync does nothing else, as a power
+// cut is the other test's.
+class NativeWorld final : public World {
+ public:
+  NativeWorld() : system_(platform::posix::MakeSystem(kCalls)) { current_ = this; }
+  ~NativeWorld() override { current_ = nullptr; }
+
+  platform::System& system() override { return *system_; }
+  std::string Path(const std::string& name) override { return dir_.File(name); }
+  void Put(const std::string& name, const std::string& content) override {
+    WriteFile(dir_.File(name), content);
+  }
+  void Link(const std::string& name, const std::string& other) override {
+    std::filesystem::create_hard_link(dir_.File(name), dir_.File(other));
+  }
+  void RefuseRenames() override {}
+  std::string Content(const std::string& name) override { return ReadFile(dir_.File(name)); }
+  std::vector<std::string> Names() override {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+  int OpenHandles() override {
+    auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(entries), end(entries)));
+  }
+  const std::vector<std::string>& Counted() override { return counted_; }
+  std::vector<int> ErrorsOf(const std::string& call) override {
+    static const std::map<std::string, std::vector<int>> kErrors = {
+        {"openat", {ENOENT, EACCES, EEXIST, EMFILE, ENOSPC, EROFS, EINTR}},
+        {"fstatat", {ENOENT, EACCES, EIO}},
+        {"fstat", {EIO}},
+        {"fstatfs", {EIO, ENOSYS}},
+        {"readlinkat", {EIO}},
+        {"lock", {EAGAIN, ENOLCK, EINTR}},
+        {"pread", {EIO, EINTR}},
+        {"pwrite", {ENOSPC, EDQUOT, EFBIG, EIO, EINTR}},
+        {"ftruncate", {EIO, EFBIG, EINTR}},
+        {"fallocate", {ENOSPC, EOPNOTSUPP, EFBIG}},
+        {"fsync", {EIO, ENOSPC}},
+        {"fchown", {EPERM}},
+        {"fchmod", {EPERM}},
+        {"flistxattr", {ENOTSUP, EIO}},
+        {"fgetxattr", {ENOTSUP, EIO}},
+        {"fsetxattr", {EPERM, ENOSPC}},
+        {"fremovexattr", {EPERM}},
+        {"renameat", {EBUSY, EXDEV, EACCES, ENOSPC, EIO}},
+        {"unlinkat", {EACCES, EBUSY, EIO}},
+        {"dup", {EMFILE}},
+        {"getentropy", {EIO}},
+    };
+    return kErrors.at(call);
+  }
+  void Fail(int at, int error) override {
+    failAt_ = at;
+    failWith_ = error;
+  }
+  bool MayLeaveAFile(const std::string& call) override { return call == "unlinkat"; }
+
+ private:
+  // Counts the call, and fails it if it is the one.
+  static bool Failed(const char* call) {
+    current_->counted_.push_back(call);
+    if (static_cast<int>(current_->counted_.size()) != current_->failAt_) return false;
+    errno = current_->failWith_;
+    return true;
+  }
+  template <typename Result>
+  static Result Fails() {
+    return static_cast<Result>(-1);
+  }
+#define USERS_FAULTY(call)                                                                \
+  [](auto... args) {                                                                      \
+    using Result = decltype(platform::posix::kSystemCalls.call(args...));                 \
+    return Failed(#call) ? Fails<Result>() : platform::posix::kSystemCalls.call(args...); \
+  }
+  static constexpr platform::posix::Calls kCalls = {
+      .openat = USERS_FAULTY(openat),
+      .fstatat = USERS_FAULTY(fstatat),
+      .fstat = USERS_FAULTY(fstat),
+      .fstatfs = USERS_FAULTY(fstatfs),
+      .readlinkat = USERS_FAULTY(readlinkat),
+      .lock = USERS_FAULTY(lock),
+      .pread = USERS_FAULTY(pread),
+      .pwrite = USERS_FAULTY(pwrite),
+      .ftruncate = USERS_FAULTY(ftruncate),
+      .fallocate = USERS_FAULTY(fallocate),
+      .fsync = [](int) { return Failed("fsync") ? -1 : 0; },
+      .fchown = USERS_FAULTY(fchown),
+      .fchmod = USERS_FAULTY(fchmod),
+      .flistxattr = USERS_FAULTY(flistxattr),
+      .fgetxattr = USERS_FAULTY(fgetxattr),
+      .fsetxattr = USERS_FAULTY(fsetxattr),
+      .fremovexattr = USERS_FAULTY(fremovexattr),
+      .renameat = USERS_FAULTY(renameat),
+      .unlinkat = USERS_FAULTY(unlinkat),
+      .dup = USERS_FAULTY(dup),
+      .getentropy = USERS_FAULTY(getentropy),
+  };
+#undef USERS_FAULTY
+
+  static NativeWorld* current_;
+  TempDir dir_;
+  std::unique_ptr<platform::System> system_;
+  std::vector<std::string> counted_;
+  int failAt_ = 0;
+  int failWith_ = 0;
+};
+NativeWorld* NativeWorld::current_ = nullptr;
+#endif
 
 // How a scenario's password file stands before the save.
 enum class Path { kReplace, kHardLink, kRefusedRename };
@@ -310,29 +535,23 @@ struct Scenario {
   int users;
 };
 
-// The users and the operation of `scenario`, run through `files`: true when
-// the operation said it succeeded. `*before` and `*after` get the content
-// before and the one the operation meant to save.
-bool RunScenario(const Scenario& scenario, FaultyFileSystem& files, std::string* before,
-                 std::string* after) {
+// A leftover of a killed save, which a save sweeps away.
+const std::string kLeftover = "users.dat.tmp-Ab12Cd";
+
+// Sets `world` up for `scenario` and runs it: true when the save said it
+// succeeded. `*before` and `*after` get the content before and the one the
+// run meant to save.
+bool RunScenario(const Scenario& scenario, World& world, std::string* before, std::string* after,
+                 bool leftover = false) {
   *before = FileOf(scenario.users);
-  files.AddFile(kName, *before);
-  if (scenario.path == Path::kHardLink) files.names["other.dat"] = files.names[kName];
-  files.durableNames = files.names;
-  files.refuseRename = scenario.path == Path::kRefusedRename;
-  UserList list(files);
-  std::string message;
-  bool succeeded = list.Lock(kName) && list.Load(kName);
-  if (!succeeded) {
-    *after = *before;
-    return false;
-  }
-  std::string operation = scenario.operation;
-  if (operation == "add") succeeded = list.AddUser("newcomer", "pw", false, message);
-  if (operation == "add -r") succeeded = list.AddUser("user0", "new", true, message);
-  if (operation == "remove") succeeded = list.RemoveUser("user0", message);
-  *after = Bytes(list);
-  return succeeded;
+  *after = After(scenario.operation, *before);
+  world.Put(kName, *before);
+  if (leftover) world.Put(kLeftover, "left");
+  if (scenario.path == Path::kHardLink) world.Link(kName, "other.dat");
+  if (scenario.path == Path::kRefusedRename) world.RefuseRenames();
+  ChangingRun run(world.system(), world.Path(kName));
+  std::string read;
+  return run.Load(&read) && read == *before && run.Save(*after);
 }
 
 std::vector<Scenario> Scenarios() {
@@ -350,48 +569,71 @@ std::vector<Scenario> Scenarios() {
 }
 
 // Whatever call fails with whatever error, the file holds the old users or
-// the new ones, as the operation says; and a save after it leaves only the
-// password file and its other name.
+// the new ones, as the run says; no handle stays open, the run leaves no
+// file of its own unless removing it was what failed, and a save after it
+// leaves only the password file and its other name. In memory, every call
+// fails with every kind of error; over this system's own calls, every call
+// with every error it can give.
 TEST(SaveFaultTest, EveryCallFailsInTurn) {
-  const Error kErrors[] = {
-      Error::kMissing,     Error::kExists,  Error::kDenied,  Error::kReadOnly,    Error::kBusy,
-      Error::kCrossDevice, Error::kTooLong, Error::kNoSpace, Error::kUnsupported, Error::kIo};
-  int cases = 0, failedSaves = 0;
-  for (const Scenario& scenario : Scenarios()) {
-    FaultyFileSystem clean;
-    std::string before, after;
-    ASSERT_TRUE(RunScenario(scenario, clean, &before, &after));
-    int calls = static_cast<int>(clean.counted.size());
-    for (int failAt = 1; failAt <= calls; ++failAt) {
-      for (Error error : kErrors) {
-        SCOPED_TRACE(std::string(scenario.operation) + ", " + std::to_string(scenario.users) +
-                     " users, path " + std::to_string(static_cast<int>(scenario.path)) + ", call " +
-                     std::to_string(failAt) + " " + clean.counted[failAt - 1] + " fails with " +
-                     std::to_string(static_cast<int>(error)));
-        FaultyFileSystem files;
-        files.failAt = failAt;
-        files.failWith = error;
-        bool succeeded = RunScenario(scenario, files, &before, &after);
-        ++cases;
-        failedSaves += !succeeded;
-        ASSERT_EQ(files.Content(kName), succeeded ? after : before);
-        ASSERT_TRUE(files.open.empty()) << "a handle stays open";
-        if (scenario.path == Path::kHardLink) {
-          ASSERT_EQ(files.Content("other.dat"), files.Content(kName));
-        }
+  struct Kind {
+    const char* name;
+    std::function<std::unique_ptr<World>()> make;
+    bool leftover;  // a killed run's leftover to sweep, so that the sweep fails too
+  } kinds[] = {
+      {"in memory", [] { return std::make_unique<MemoryWorld>(); }, false},
+#ifndef _WIN32
+      {"POSIX calls", [] { return std::make_unique<NativeWorld>(); }, true},
+#endif
+  };
+  for (const Kind& kind : kinds) {
+    int cases = 0, failedSaves = 0;
+    for (const Scenario& scenario : Scenarios()) {
+      std::string before, after;
+      auto clean = kind.make();
+      if (scenario.path == Path::kRefusedRename && kind.leftover) continue;  // no refusal at will
+      ASSERT_TRUE(RunScenario(scenario, *clean, &before, &after, kind.leftover));
+      const std::vector<std::string> calls = clean->Counted();
+      for (int failAt = 1; failAt <= static_cast<int>(calls.size()); ++failAt) {
+        for (int error : clean->ErrorsOf(calls[failAt - 1])) {
+          SCOPED_TRACE(std::string(kind.name) + ": " + scenario.operation + ", " +
+                       std::to_string(scenario.users) + " users, path " +
+                       std::to_string(static_cast<int>(scenario.path)) + ", call " +
+                       std::to_string(failAt) + " " + calls[failAt - 1] + " fails with " +
+                       std::to_string(error));
+          auto world = kind.make();
+          const int handles = world->OpenHandles();
+          world->Fail(failAt, error);
+          bool succeeded = RunScenario(scenario, *world, &before, &after, kind.leftover);
+          ++cases;
+          failedSaves += !succeeded;
+          ASSERT_EQ(world->Content(kName), succeeded ? after : before);
+          ASSERT_EQ(world->OpenHandles(), handles) << "a handle stays open";
+          if (scenario.path == Path::kHardLink) {
+            ASSERT_EQ(world->Content("other.dat"), world->Content(kName));
+          }
+          for (const std::string& name : world->Names()) {
+            ASSERT_TRUE(name == kName || name == "other.dat" || name == kLeftover ||
+                        world->MayLeaveAFile(calls[failAt - 1]))
+                << name << " left by the run";
+          }
 
-        // The next save removes what this one left.
-        files.failAt = 0;
-        UserList list(files);
-        ASSERT_TRUE(list.Lock(kName) && list.Load(kName) && list.Save(kName));
-        for (const auto& [name, node] : files.names) {
-          ASSERT_TRUE(name == kName || name == "other.dat") << name << " stays";
+          // The next save removes what this one left.
+          world->Fail(0, 0);
+          ChangingRun next(world->system(), world->Path(kName));
+          std::string read;
+          ASSERT_TRUE(next.Load(&read) && next.Save(read));
+          // A file with a second name gets no new file, and sweeps none.
+          for (const std::string& name : world->Names()) {
+            ASSERT_TRUE(name == kName || name == "other.dat" ||
+                        (name == kLeftover && scenario.path == Path::kHardLink))
+                << name << " stays";
+          }
         }
       }
     }
+    std::printf("save faults, %s: %d cases, %d of them failed the save, every file old or new\n",
+                kind.name, cases, failedSaves);
   }
-  std::printf("save faults: %d cases, %d of them failed the save, every file old or new\n", cases,
-              failedSaves);
 }
 
 // A power cut at any call of a save leaves, on the replacement path, the
@@ -400,14 +642,16 @@ TEST(SaveFaultTest, EveryCallFailsInTurn) {
 TEST(SaveFaultTest, PowerCutAtEveryCall) {
   int states = 0, neither = 0;
   for (const Scenario& scenario : Scenarios()) {
-    FaultyFileSystem clean;
+    MemoryWorld clean;
     std::string before, after;
     ASSERT_TRUE(RunScenario(scenario, clean, &before, &after));
-    for (int cutAt = 1; cutAt <= static_cast<int>(clean.counted.size()) + 1; ++cutAt) {
-      FaultyFileSystem files;
+    const int calls = static_cast<int>(clean.Counted().size());
+    for (int cutAt = 1; cutAt <= calls + 1; ++cutAt) {
+      MemoryWorld world;
+      FaultySystem& files = world.files();
       files.cutAt = cutAt;
-      RunScenario(scenario, files, &before, &after);
-      if (cutAt > static_cast<int>(clean.counted.size())) {
+      RunScenario(scenario, world, &before, &after);
+      if (cutAt > calls) {
         files.statesAtCut = files.CrashStates(kName);
         files.rewritingAtCut = files.nodes[0].data != files.nodes[0].durable;
       }
@@ -434,7 +678,7 @@ TEST(SaveFaultTest, PowerCutAtEveryCall) {
 TEST(SaveFaultTest, NamesThatChange) {
   struct Row {
     const char* name;
-    std::function<void(FaultyFileSystem&)> between;
+    std::function<void(FaultySystem&)> between;
     platform::FileType type;
     bool saves;
     // Calls of the save that must come in this order, among others.
@@ -443,25 +687,25 @@ TEST(SaveFaultTest, NamesThatChange) {
     std::string when = "";
     bool refuseRename = false;  // so that the file is rewritten in place
     // Before the lock: what others hold or do while the run waits.
-    std::function<void(FaultyFileSystem&)> before = [](FaultyFileSystem&) {};
+    std::function<void(FaultySystem&)> before = [](FaultySystem&) {};
     bool loads = true;
     std::int64_t waits = 0;  // how long the run waits in all, on the test's clock
   } rows[] = {
       // The name swapped for a link to a file the user may write.
       {"link swapped in after the load",
-       [](FaultyFileSystem& files) {
+       [](FaultySystem& files) {
          files.AddFile("victim", "keep");
          files.nodes.push_back({platform::FileType::kLink, "", "", "victim"});
          files.names[kName] = static_cast<int>(files.nodes.size() - 1);
        },
        platform::FileType::kRegular, false},
       {"another file renamed over it after the load",
-       [](FaultyFileSystem& files) { files.AddFile(kName, "theirs:s:d\n"); },
+       [](FaultySystem& files) { files.AddFile(kName, "theirs:s:d\n"); },
        platform::FileType::kRegular, false},
       // The same swaps at the last moment: after the new file was written,
       // and before an in-place rewrite's first write.
       {"link swapped in before the rename",
-       [](FaultyFileSystem& files) {
+       [](FaultySystem& files) {
          files.AddFile("victim", "keep");
          files.nodes.push_back({platform::FileType::kLink, "", "", "victim"});
          files.names[kName] = static_cast<int>(files.nodes.size() - 1);
@@ -471,7 +715,7 @@ TEST(SaveFaultTest, NamesThatChange) {
        {},
        "Sync"},
       {"another file renamed over it before an in-place write",
-       [](FaultyFileSystem& files) { files.AddFile(kName, "theirs:s:d\n"); },
+       [](FaultySystem& files) { files.AddFile(kName, "theirs:s:d\n"); },
        platform::FileType::kRegular,
        false,
        {},
@@ -480,40 +724,40 @@ TEST(SaveFaultTest, NamesThatChange) {
       // Random names that others planted cost a try each. The new file gets
       // group and owner, then the ACL, then the mode, before any content.
       {"planted names",
-       [](FaultyFileSystem& files) { files.takenNames = 50; },
+       [](FaultySystem& files) { files.takenNames = 50; },
        platform::FileType::kRegular,
        true,
        {"CopyAttributes 0", "CopyAttributes 1", "CopyAttributes 2", "WriteAt"}},
       // A second name made meanwhile: rewritten in place, readers kept out
       // and every signal held from the first write to the sync.
       {"a second name made after the load",
-       [](FaultyFileSystem& files) { files.names["other.dat"] = files.names[kName]; },
+       [](FaultySystem& files) { files.names["other.dat"] = files.names[kName]; },
        platform::FileType::kRegular,
        true,
        {"LockContent", "HoldSignals 2", "WriteAt", "Truncate", "Sync", "HoldSignals 0"}},
-      {"a device", [](FaultyFileSystem&) {}, platform::FileType::kOther, false},
+      {"a device", [](FaultySystem&) {}, platform::FileType::kOther, false},
       // Whoever holds a lock in the way for longer than the wait (here a
       // reader) costs a changing run a failure, not a hang.
       {"a lock held for longer than the wait",
-       [](FaultyFileSystem&) {},
+       [](FaultySystem&) {},
        platform::FileType::kRegular,
        false,
        {},
        "",
        false,
-       [](FaultyFileSystem& files) { files.nodes[0].lockedUntil = INT64_MAX; },
+       [](FaultySystem& files) { files.nodes[0].lockedUntil = INT64_MAX; },
        false,
-       platform::HeldFile::kWaitMicroseconds},
+       safe_file::HeldFile::kWaitMicroseconds},
       // A fresh locked file every 25 s: each is held for less than the wait,
       // and yet the run waits once, not once a file.
       {"a new locked file swapped in every 25 s",
-       [](FaultyFileSystem&) {},
+       [](FaultySystem&) {},
        platform::FileType::kRegular,
        false,
        {},
        "",
        false,
-       [](FaultyFileSystem& files) {
+       [](FaultySystem& files) {
          constexpr std::int64_t kEvery = 25'000'000;
          files.nodes[0].lockedUntil = kEvery;
          files.tick = [&files, next = kEvery]() mutable {
@@ -523,17 +767,17 @@ TEST(SaveFaultTest, NamesThatChange) {
          };
        },
        false,
-       platform::HeldFile::kWaitMicroseconds},
+       safe_file::HeldFile::kWaitMicroseconds},
       // A run that may not write still reads under the readers' lock, so an
       // in-place rewrite (10 s here) is never read half-done.
       {"a read-only run's load during an in-place rewrite",
-       [](FaultyFileSystem&) {},
+       [](FaultySystem&) {},
        platform::FileType::kRegular,
        false,
        {},
        "",
        false,
-       [](FaultyFileSystem& files) {
+       [](FaultySystem& files) {
          files.nodes[0].readOnly = true;
          files.nodes[0].data = FileOf(2).substr(0, 12);
          files.nodes[0].lockedUntil = 10'000'000;
@@ -546,19 +790,21 @@ TEST(SaveFaultTest, NamesThatChange) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    FaultyFileSystem files;
+    FaultySystem files;
     int original = files.AddFile(kName, FileOf(2), row.type);
-    UserList list(files);
-    std::string message;
+    ChangingRun run(files);
     files.refuseRename = row.refuseRename;
     row.before(files);
-    bool loaded = list.Lock(kName) && list.Load(kName);
+    std::string read;
+    bool loaded = run.Load(&read);
     // Within one pause of the longest (32 ms) after the hold ended.
     EXPECT_GE(files.clock, row.waits);
     EXPECT_LE(files.clock, row.waits + 32'000);
     ASSERT_EQ(loaded, row.type == platform::FileType::kRegular && row.loads);
     if (!row.loads) continue;
-    if (!loaded) {
+    if (loaded) {
+      EXPECT_EQ(read, FileOf(2)) << "read half-done";
+    } else {
       EXPECT_EQ(std::count(files.calls.begin(), files.calls.end(), "Open " + kName), 0)
           << "opened before its type was known";
       continue;
@@ -570,9 +816,7 @@ TEST(SaveFaultTest, NamesThatChange) {
       files.hook = [&] { row.between(files); };
     }
     std::size_t callsBefore = files.calls.size();
-    EXPECT_EQ(list.AddUser("newcomer", "pw", false, message), row.saves);
-    EXPECT_EQ(message, row.saves ? " New user entry added."
-                                 : " Access Denied : Unable to update password file.");
+    EXPECT_EQ(run.Save(After("add", FileOf(2))), row.saves);
     if (!row.saves) {
       EXPECT_EQ(files.nodes[original].data, FileOf(2));
       EXPECT_TRUE(!files.names.count("victim") || files.Content("victim") == "keep");

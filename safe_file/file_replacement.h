@@ -1,14 +1,14 @@
-#ifndef USERS_PLATFORM_FILE_REPLACEMENT_H_
-#define USERS_PLATFORM_FILE_REPLACEMENT_H_
+#ifndef USERS_SAFE_FILE_FILE_REPLACEMENT_H_
+#define USERS_SAFE_FILE_FILE_REPLACEMENT_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "platform/file_system.h"
-#include "platform/held_file.h"
+#include "platform/system.h"
+#include "safe_file/held_file.h"
 
-namespace platform {
+namespace safe_file {
 
 // Replaces the content of a held file so that a reader, a crash or a power
 // cut finds either the old content or the new one, whole. The new content
@@ -23,7 +23,7 @@ namespace platform {
 class FileReplacement {
  public:
   // `file` must be held for a change and outlive the replacement.
-  explicit FileReplacement(HeldFile& file) : file_(file), files_(file.files()) {}
+  explicit FileReplacement(HeldFile& file) : file_(file), system_(file.system()) {}
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
   // Removes the new file unless Commit succeeded.
@@ -44,21 +44,21 @@ class FileReplacement {
   bool Commit();
 
  private:
-  Error MakeNewFile();
+  platform::Error MakeNewFile();
   void RemoveLeftovers(const std::string& stem);
   bool CommitInPlace();
   void Discard();
 
   HeldFile& file_;
-  FileSystem& files_;
-  std::string temporary_;      // the new file's name; empty when there is none
-  Handle handle_ = kNoHandle;  // the new file
+  platform::System& system_;
+  std::string temporary_;                          // the new file's name; empty when there is none
+  platform::Handle handle_ = platform::kNoHandle;  // the new file
   std::string content_;        // the new content, kept only when rewriting in place
   std::uint64_t written_ = 0;  // to the new file
   bool inPlace_ = false;
   bool failed_ = false;
 };
 
-}  // namespace platform
+}  // namespace safe_file
 
-#endif  // USERS_PLATFORM_FILE_REPLACEMENT_H_
+#endif  // USERS_SAFE_FILE_FILE_REPLACEMENT_H_

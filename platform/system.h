@@ -1,13 +1,13 @@
-#ifndef USERS_PLATFORM_FILE_SYSTEM_H_
-#define USERS_PLATFORM_FILE_SYSTEM_H_
+#ifndef USERS_PLATFORM_SYSTEM_H_
+#define USERS_PLATFORM_SYSTEM_H_
 
-// The file calls that holding and saving the password file are made of. Each
-// system implements them (platform/posix/, platform/windows/), and so do the
-// tests, to fail any call; every decision about what to call, and what a
-// failure means, is taken once, above them, in held_file.cc and
-// file_replacement.cc. A call does one thing, says how it failed, and never
-// retries, waits or falls back on its own, except to repeat a system call
-// that a signal interrupted.
+// What holding and saving the password file take from the system: file
+// calls, random bytes, the user, a clock, and the signals that end a run.
+// Each system implements them (platform/posix/, platform/windows/), and so
+// do the tests, to fail any call; every decision about what to call, and
+// what a failure means, is taken once, above them, in safe_file/. A call
+// does one thing, says how it failed, and never retries, waits or falls
+// back on its own, except to repeat a system call that a signal interrupted.
 
 #include <cstddef>
 #include <cstdint>
@@ -90,9 +90,9 @@ enum class Attributes {
 // end it from outside, or every one that can be held.
 enum class SignalHold { kNone, kEnding, kAll };
 
-class FileSystem {
+class System {
  public:
-  virtual ~FileSystem() = default;
+  virtual ~System() = default;
 
   // Whether a symbolic link `link` found in `directory` may be followed.
   using LinkRule = std::function<bool(const FileInfo& directory, const FileInfo& link)>;
@@ -205,9 +205,9 @@ class FileSystem {
   virtual void RemoveOnSignal(Handle directory, const std::string& name, Handle file) = 0;
 };
 
-// The file system of the system the program runs on.
-FileSystem& NativeFileSystem();
+// The system the program runs on.
+System& NativeSystem();
 
 }  // namespace platform
 
-#endif  // USERS_PLATFORM_FILE_SYSTEM_H_
+#endif  // USERS_PLATFORM_SYSTEM_H_

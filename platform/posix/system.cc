@@ -1,26 +1,29 @@
-// The file calls on POSIX systems: everything relative to an open
-// directory, nothing through a link, record locks of the open file.
+// The system's calls on POSIX systems, as Linux has them: everything
+// relative to an open directory, nothing through a link, record locks of
+// the open file. Every call that a test may fail goes through a Calls table.
+
+#include "platform/system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-#ifdef __linux__
 #include <sys/vfs.h>
 #include <sys/xattr.h>
-#endif
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <deque>
 
-#include "platform/file_system.h"
+#include "platform/posix/calls.h"
 #include "platform/posix/signals.h"
 
 namespace platform {
+
+using posix::Calls;
 
 namespace {
 
@@ -92,10 +95,10 @@ FileInfo InfoOf(const struct stat& status) {
   return info;
 }
 
-#ifdef __linux__
-// Whether the file system of `fd` holds no stored files: its content is the
-// kernel's (settings, counters, devices), and writing it acts.
-bool IsPseudoFileSystem(int fd) {
+// What `status` tells, a regular file counted as one only when `fd` (the
+// file or its directory) lies on a file system that stores files: proc,
+// sysfs and the like hold the kernel's settings, and writing them acts.
+Error Described(const Calls& sys, const struct stat& status, int fd, FileInfo* info) {
   static constexpr unsigned long kPseudo[] = {
       0x9fa0,      // proc
       0x62656572,  // sysfs
@@ -110,20 +113,14 @@ bool IsPseudoFileSystem(int fd) {
       0x6165676c,  // pstore
       0x1cd1,      // devpts
   };
-  struct statfs system;
-  if (::fstatfs(fd, &system) != 0) return false;
-  return std::find(std::begin(kPseudo), std::end(kPseudo),
-                   static_cast<unsigned long>(system.f_type)) != std::end(kPseudo);
-}
-#else
-bool IsPseudoFileSystem(int) { return false; }
-#endif
-
-// What `status` tells, a regular file counted as one only when `fd` (the
-// file or its directory) lies on a file system that stores files.
-Error Described(const struct stat& status, int fd, FileInfo* info) {
   *info = InfoOf(status);
-  if (info->type == FileType::kRegular && IsPseudoFileSystem(fd)) info->type = FileType::kOther;
+  struct statfs system;
+  if (info->type != FileType::kRegular) return Error::kNone;
+  if (sys.fstatfs(fd, &system) != 0) return FromErrno(errno);
+  if (std::find(std::begin(kPseudo), std::end(kPseudo),
+                static_cast<unsigned long>(system.f_type)) != std::end(kPseudo)) {
+    info->type = FileType::kOther;
+  }
   return Error::kNone;
 }
 
@@ -143,13 +140,13 @@ void PrependNames(const std::string& path, std::deque<std::string>* names) {
 
 // The target of the symbolic link open as `link` (by O_PATH) in `directory`,
 // found to be `status`, when `mayFollow` lets this run follow it.
-Error FollowedLink(int directory, int link, const struct stat& status,
-                   const FileSystem::LinkRule& mayFollow, std::string* target) {
+Error FollowedLink(const Calls& sys, int directory, int link, const struct stat& status,
+                   const System::LinkRule& mayFollow, std::string* target) {
   struct stat here;
-  if (::fstat(directory, &here) != 0) return FromErrno(errno);
+  if (sys.fstat(directory, &here) != 0) return FromErrno(errno);
   if (!mayFollow(InfoOf(here), InfoOf(status))) return Error::kDenied;
   target->assign(static_cast<std::size_t>(status.st_size) + 1, '\0');
-  ssize_t length = ::readlinkat(link, "", target->data(), target->size());
+  ssize_t length = sys.readlinkat(link, "", target->data(), target->size());
   if (length < 0) return FromErrno(errno);
   // Empty, or not the size it had: no name to go on with.
   if (length == 0 || static_cast<std::size_t>(length) >= target->size()) return Error::kMissing;
@@ -158,46 +155,46 @@ Error FollowedLink(int directory, int link, const struct stat& status,
 }
 
 // Where `path` starts: the root, or the working directory.
-Error OpenStart(const std::string& path, int* fd) {
+Error OpenStart(const Calls& sys, const std::string& path, int* fd) {
   const char* start = !path.empty() && path[0] == '/' ? "/" : ".";
-  return Checked([&] { return *fd = ::open(start, O_PATH | O_DIRECTORY | O_CLOEXEC); });
+  return Checked(
+      [&] { return *fd = sys.openat(AT_FDCWD, start, O_PATH | O_DIRECTORY | O_CLOEXEC, 0); });
 }
 
-Error LockRange(Handle file, short type, off_t start, off_t length) {
+Error LockRange(const Calls& sys, Handle file, short type, off_t start, off_t length) {
   struct flock lock = {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = start;
   lock.l_len = length;
-  if (::fcntl(Fd(file), kSetLock, &lock) == 0) return Error::kNone;
+  if (sys.lock(Fd(file), &lock) == 0) return Error::kNone;
   if (errno == EACCES || errno == EAGAIN || errno == EINTR) return Error::kBusy;
   // No record locks here (ENOLCK), a kernel without locks of the open file
   // (EINVAL), or a descriptor not open for writing (EBADF).
   return Error::kUnsupported;
 }
 
-#ifdef __linux__
 // The names of the file's extended attributes, each ended by a zero byte.
 // A file system without them has none.
-bool AttributeNames(int fd, std::string* names) {
-  ssize_t size = ::flistxattr(fd, nullptr, 0);
+bool AttributeNames(const Calls& sys, int fd, std::string* names) {
+  ssize_t size = sys.flistxattr(fd, nullptr, 0);
   if (size < 0) {
     names->clear();
     return errno == ENOTSUP;
   }
   names->resize(static_cast<std::size_t>(size));
-  size = ::flistxattr(fd, names->data(), names->size());
+  size = sys.flistxattr(fd, names->data(), names->size());
   if (size < 0) return false;
   names->resize(static_cast<std::size_t>(size));
   return true;
 }
 
 // False when the file has no attribute `name` or it cannot be read.
-bool AttributeValue(int fd, const char* name, std::string* value) {
-  ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+bool AttributeValue(const Calls& sys, int fd, const char* name, std::string* value) {
+  ssize_t size = sys.fgetxattr(fd, name, nullptr, 0);
   if (size < 0) return false;
   value->resize(static_cast<std::size_t>(size));
-  size = ::fgetxattr(fd, name, value->data(), value->size());
+  size = sys.fgetxattr(fd, name, value->data(), value->size());
   if (size < 0) return false;
   value->resize(static_cast<std::size_t>(size));
   return true;
@@ -213,34 +210,33 @@ bool Contains(const std::string& names, std::string_view name) {
 // Gives `to` exactly the extended attributes of `from`, its POSIX ACL
 // (system.posix_acl_access) among them. Values that already match are left
 // alone, so that a security label the system gave both needs no privilege.
-bool CopyExtendedAttributes(int from, int to) {
+bool CopyExtendedAttributes(const Calls& sys, int from, int to) {
   std::string oldNames, newNames, oldValue, newValue;
-  if (!AttributeNames(from, &oldNames) || !AttributeNames(to, &newNames)) return false;
+  if (!AttributeNames(sys, from, &oldNames) || !AttributeNames(sys, to, &newNames)) return false;
   for (std::size_t at = 0; at < newNames.size(); at = newNames.find('\0', at) + 1) {
     const char* name = newNames.c_str() + at;
-    if (!Contains(oldNames, name) && ::fremovexattr(to, name) != 0) return false;
+    if (!Contains(oldNames, name) && sys.fremovexattr(to, name) != 0) return false;
   }
   for (std::size_t at = 0; at < oldNames.size(); at = oldNames.find('\0', at) + 1) {
     const char* name = oldNames.c_str() + at;
-    if (!AttributeValue(from, name, &oldValue)) return false;
-    if (AttributeValue(to, name, &newValue) && newValue == oldValue) continue;
-    if (::fsetxattr(to, name, oldValue.data(), oldValue.size(), 0) != 0) return false;
+    if (!AttributeValue(sys, from, name, &oldValue)) return false;
+    if (AttributeValue(sys, to, name, &newValue) && newValue == oldValue) continue;
+    if (sys.fsetxattr(to, name, oldValue.data(), oldValue.size(), 0) != 0) return false;
   }
   return true;
 }
-#else
-bool CopyExtendedAttributes(int, int) { return true; }
-#endif
 
-class PosixFileSystem final : public FileSystem {
+class PosixSystem final : public System {
  public:
+  explicit PosixSystem(const Calls& calls) : sys_(calls) {}
+
   Error OpenDirectory(const std::string& path, const LinkRule& mayFollow, Handle* directory,
                       std::string* name) override {
     // Name by name, so that the kernel follows no link: each one is judged
     // here, in the directory it was found in. Each name is held open as
     // what it is, so that what is judged is what is followed.
     int at = -1;
-    if (Error error = OpenStart(path, &at); error != Error::kNone) return error;
+    if (Error error = OpenStart(sys_, path, &at); error != Error::kNone) return error;
     std::deque<std::string> names;
     PrependNames(path, &names);
     Error error = Error::kMissing;  // a path of no names names no file
@@ -249,19 +245,19 @@ class PosixFileSystem final : public FileSystem {
       names.pop_front();
       int fd = -1;
       struct stat found;
-      error =
-          Checked([&] { return fd = ::openat(at, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); });
-      if (error == Error::kNone && ::fstat(fd, &found) != 0) error = FromErrno(errno);
+      error = Checked(
+          [&] { return fd = sys_.openat(at, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0); });
+      if (error == Error::kNone && sys_.fstat(fd, &found) != 0) error = FromErrno(errno);
       if (error == Error::kNone && S_ISLNK(found.st_mode)) {
         std::string target;
         error = ++hops > kMaxLinkHops ? Error::kMissing
-                                      : FollowedLink(at, fd, found, mayFollow, &target);
+                                      : FollowedLink(sys_, at, fd, found, mayFollow, &target);
         ::close(fd);
         if (error != Error::kNone) break;
         PrependNames(target, &names);
         if (target[0] != '/') continue;
         ::close(at);
-        if ((error = OpenStart(target, &at)) != Error::kNone) return error;
+        if ((error = OpenStart(sys_, target, &at)) != Error::kNone) return error;
         continue;
       }
       if (names.empty()) {
@@ -281,7 +277,8 @@ class PosixFileSystem final : public FileSystem {
     // The directory itself, open for what a save does in it.
     int fd = -1;
     if (error == Error::kNone) {
-      error = Checked([&] { return fd = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+      error =
+          Checked([&] { return fd = sys_.openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
     }
     ::close(at);
     *directory = fd;
@@ -290,44 +287,44 @@ class PosixFileSystem final : public FileSystem {
 
   Error Inspect(Handle directory, const std::string& name, FileInfo* info) override {
     struct stat status;
-    if (::fstatat(Fd(directory), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (sys_.fstatat(Fd(directory), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       return FromErrno(errno);
     }
-    return Described(status, Fd(directory), info);
+    return Described(sys_, status, Fd(directory), info);
   }
 
   Error Open(Handle directory, const std::string& name, Access access, Handle* file) override {
     int flags = (access == Access::kRead ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
                 O_CLOEXEC;
     int fd = -1;
-    Error error = Checked([&] { return fd = ::openat(Fd(directory), name.c_str(), flags); });
+    Error error = Checked([&] { return fd = sys_.openat(Fd(directory), name.c_str(), flags, 0); });
     *file = fd;
     return error;
   }
 
   Error Describe(Handle file, FileInfo* info) override {
     struct stat status;
-    if (::fstat(Fd(file), &status) != 0) return FromErrno(errno);
-    return Described(status, Fd(file), info);
+    if (sys_.fstat(Fd(file), &status) != 0) return FromErrno(errno);
+    return Described(sys_, status, Fd(file), info);
   }
 
   Error LockContent(Handle file, ContentLock lock) override {
     int type = lock == ContentLock::kShared      ? F_RDLCK
                : lock == ContentLock::kExclusive ? F_WRLCK
                                                  : F_UNLCK;
-    return LockRange(file, static_cast<short>(type), 0, kTurnByte);
+    return LockRange(sys_, file, static_cast<short>(type), 0, kTurnByte);
   }
 
   Error TakeTurn(Handle file, Handle* turn) override {
     *turn = kNoHandle;
-    return LockRange(file, F_WRLCK, kTurnByte, 1);
+    return LockRange(sys_, file, F_WRLCK, kTurnByte, 1);
   }
 
   Error ReadAt(Handle file, std::uint64_t offset, char* buffer, std::size_t capacity,
                std::size_t* count) override {
     ssize_t n = 0;
     Error error = Checked(
-        [&] { return n = ::pread(Fd(file), buffer, capacity, static_cast<off_t>(offset)); });
+        [&] { return n = sys_.pread(Fd(file), buffer, capacity, static_cast<off_t>(offset)); });
     *count = error == Error::kNone ? static_cast<std::size_t>(n) : 0;
     return error;
   }
@@ -336,7 +333,7 @@ class PosixFileSystem final : public FileSystem {
     while (!bytes.empty()) {
       ssize_t n = 0;
       Error error = Checked([&] {
-        return n = ::pwrite(Fd(file), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        return n = sys_.pwrite(Fd(file), bytes.data(), bytes.size(), static_cast<off_t>(offset));
       });
       if (error != Error::kNone) return error;
       bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -346,7 +343,7 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Error Truncate(Handle file, std::uint64_t size) override {
-    return Checked([&] { return ::ftruncate(Fd(file), static_cast<off_t>(size)); });
+    return Checked([&] { return sys_.ftruncate(Fd(file), static_cast<off_t>(size)); });
   }
 
   Error Reserve([[maybe_unused]] Handle file, std::uint64_t size) override {
@@ -355,17 +352,13 @@ class PosixFileSystem final : public FileSystem {
         static_cast<rlim_t>(size) > limit.rlim_cur) {
       return Error::kNoSpace;
     }
-#ifdef FALLOC_FL_KEEP_SIZE
     if (size == 0) return Error::kNone;
     return Checked(
-        [&] { return ::fallocate(Fd(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)); });
-#else
-    return Error::kUnsupported;
-#endif
+        [&] { return sys_.fallocate(Fd(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)); });
   }
 
   Error Sync(Handle file) override {
-    return Checked([&] { return ::fsync(Fd(file)); });
+    return Checked([&] { return sys_.fsync(Fd(file)); });
   }
 
   Error SyncDirectory(Handle directory) override { return Sync(directory); }
@@ -373,44 +366,50 @@ class PosixFileSystem final : public FileSystem {
   Error Create(Handle directory, const std::string& name, Handle, Handle* file) override {
     int fd = -1;
     Error error = Checked([&] {
-      return fd = ::openat(Fd(directory), name.c_str(),
-                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+      return fd = sys_.openat(Fd(directory), name.c_str(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     });
     *file = fd;
-    // Locked while it lives, so that no other save takes it for a leftover.
-    if (error == Error::kNone) LockContent(fd, ContentLock::kExclusive);
+    if (error != Error::kNone) return error;
+    // Locked while it lives, so that no other save takes it for a leftover;
+    // where it cannot be, it is not kept.
+    error = LockContent(fd, ContentLock::kExclusive);
+    if (error == Error::kNone || error == Error::kUnsupported) return Error::kNone;
+    sys_.unlinkat(Fd(directory), name.c_str(), 0);
+    ::close(fd);
+    *file = kNoHandle;
     return error;
   }
 
   Error CopyAttributes(Handle from, Handle to, Attributes what) override {
     struct stat old, now;
-    if (::fstat(Fd(from), &old) != 0 || ::fstat(Fd(to), &now) != 0) return FromErrno(errno);
+    if (sys_.fstat(Fd(from), &old) != 0 || sys_.fstat(Fd(to), &now) != 0) return FromErrno(errno);
     switch (what) {
       case Attributes::kOwnership:
         // The group on its own first: a member of the group may set it
         // where only root may set the owner.
-        if (now.st_gid != old.st_gid && ::fchown(Fd(to), static_cast<uid_t>(-1), old.st_gid)) {
+        if (now.st_gid != old.st_gid && sys_.fchown(Fd(to), static_cast<uid_t>(-1), old.st_gid)) {
           return FromErrno(errno);
         }
-        if (now.st_uid != old.st_uid && ::fchown(Fd(to), old.st_uid, static_cast<gid_t>(-1))) {
+        if (now.st_uid != old.st_uid && sys_.fchown(Fd(to), old.st_uid, static_cast<gid_t>(-1))) {
           return FromErrno(errno);
         }
         return Error::kNone;
       case Attributes::kExtended:
-        return CopyExtendedAttributes(Fd(from), Fd(to)) ? Error::kNone : FromErrno(errno);
+        return CopyExtendedAttributes(sys_, Fd(from), Fd(to)) ? Error::kNone : FromErrno(errno);
       case Attributes::kMode:
-        return Checked([&] { return ::fchmod(Fd(to), old.st_mode & 07777); });
+        return Checked([&] { return sys_.fchmod(Fd(to), old.st_mode & 07777); });
     }
     return Error::kIo;
   }
 
   Error Rename(Handle directory, const std::string& from, Handle, const std::string& to) override {
     return Checked(
-        [&] { return ::renameat(Fd(directory), from.c_str(), Fd(directory), to.c_str()); });
+        [&] { return sys_.renameat(Fd(directory), from.c_str(), Fd(directory), to.c_str()); });
   }
 
   Error Remove(Handle directory, const std::string& name, Handle) override {
-    return Checked([&] { return ::unlinkat(Fd(directory), name.c_str(), 0); });
+    return Checked([&] { return sys_.unlinkat(Fd(directory), name.c_str(), 0); });
   }
 
   Error RemoveUnused(Handle directory, const std::string& name) override {
@@ -437,7 +436,7 @@ class PosixFileSystem final : public FileSystem {
 
   Error List(Handle directory, std::vector<std::string>* names) override {
     names->clear();
-    int fd = ::dup(Fd(directory));
+    int fd = sys_.dup(Fd(directory));
     DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
     if (listing == nullptr) {
       Error error = FromErrno(errno);
@@ -457,7 +456,7 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Error Random(std::uint64_t* value) override {
-    return ::getentropy(value, sizeof *value) == 0 ? Error::kNone : FromErrno(errno);
+    return sys_.getentropy(value, sizeof *value) == 0 ? Error::kNone : FromErrno(errno);
   }
 
   std::uint64_t User() override { return ::geteuid(); }
@@ -482,13 +481,49 @@ class PosixFileSystem final : public FileSystem {
   void RemoveOnSignal(Handle directory, const std::string& name, Handle) override {
     posix::SetFileToRemove(Fd(directory), name);
   }
+
+ private:
+  const Calls& sys_;
 };
 
 }  // namespace
 
-FileSystem& NativeFileSystem() {
-  static PosixFileSystem files;
-  return files;
+namespace posix {
+
+const Calls kSystemCalls = {
+    .openat = [](int at, const char* name, int flags,
+                 mode_t mode) { return ::openat(at, name, flags, mode); },
+    .fstatat = ::fstatat,
+    .fstat = ::fstat,
+    .fstatfs = ::fstatfs,
+    .readlinkat = ::readlinkat,
+    .lock = [](int fd, struct flock* lock) { return ::fcntl(fd, kSetLock, lock); },
+    .pread = ::pread,
+    .pwrite = ::pwrite,
+    .ftruncate = ::ftruncate,
+    .fallocate = ::fallocate,
+    .fsync = ::fsync,
+    .fchown = ::fchown,
+    .fchmod = ::fchmod,
+    .flistxattr = ::flistxattr,
+    .fgetxattr = ::fgetxattr,
+    .fsetxattr = ::fsetxattr,
+    .fremovexattr = ::fremovexattr,
+    .renameat = ::renameat,
+    .unlinkat = ::unlinkat,
+    .dup = ::dup,
+    .getentropy = ::getentropy,
+};
+
+std::unique_ptr<System> MakeSystem(const Calls& calls) {
+  return std::make_unique<PosixSystem>(calls);
+}
+
+}  // namespace posix
+
+System& NativeSystem() {
+  static PosixSystem system(posix::kSystemCalls);
+  return system;
 }
 
 }  // namespace platform
