@@ -678,9 +678,9 @@ TEST(SaveFaultTest, PowerCutAtEveryCall) {
 TEST(SaveFaultTest, NamesThatChange) {
   struct Row {
     const char* name;
-    std::function<void(FaultySystem&)> between;
-    platform::FileType type;
-    bool saves;
+    std::function<void(FaultySystem&)> between = [](FaultySystem&) {};
+    platform::FileType type = platform::FileType::kRegular;
+    bool saves = false;
     // Calls of the save that must come in this order, among others.
     std::vector<std::string> order = {};
     // The call of the save as which `between` runs; "": after the load.
@@ -738,55 +738,38 @@ TEST(SaveFaultTest, NamesThatChange) {
       {"a device", [](FaultySystem&) {}, platform::FileType::kOther, false},
       // Whoever holds a lock in the way for longer than the wait (here a
       // reader) costs a changing run a failure, not a hang.
-      {"a lock held for longer than the wait",
-       [](FaultySystem&) {},
-       platform::FileType::kRegular,
-       false,
-       {},
-       "",
-       false,
-       [](FaultySystem& files) { files.nodes[0].lockedUntil = INT64_MAX; },
-       false,
-       safe_file::HeldFile::kWaitMicroseconds},
+      {.name = "a lock held for longer than the wait",
+       .before = [](FaultySystem& files) { files.nodes[0].lockedUntil = INT64_MAX; },
+       .loads = false,
+       .waits = safe_file::HeldFile::kWaitMicroseconds},
       // A fresh locked file every 25 s: each is held for less than the wait,
       // and yet the run waits once, not once a file.
-      {"a new locked file swapped in every 25 s",
-       [](FaultySystem&) {},
-       platform::FileType::kRegular,
-       false,
-       {},
-       "",
-       false,
-       [](FaultySystem& files) {
-         constexpr std::int64_t kEvery = 25'000'000;
-         files.nodes[0].lockedUntil = kEvery;
-         files.tick = [&files, next = kEvery]() mutable {
-           for (; files.clock >= next; next += kEvery) {
-             files.nodes[files.AddFile(kName, FileOf(2))].lockedUntil = next + kEvery;
-           }
-         };
-       },
-       false,
-       safe_file::HeldFile::kWaitMicroseconds},
+      {.name = "a new locked file swapped in every 25 s",
+       .before =
+           [](FaultySystem& files) {
+             constexpr std::int64_t kEvery = 25'000'000;
+             files.nodes[0].lockedUntil = kEvery;
+             files.tick = [&files, next = kEvery]() mutable {
+               for (; files.clock >= next; next += kEvery) {
+                 files.nodes[files.AddFile(kName, FileOf(2))].lockedUntil = next + kEvery;
+               }
+             };
+           },
+       .loads = false,
+       .waits = safe_file::HeldFile::kWaitMicroseconds},
       // A run that may not write still reads under the readers' lock, so an
       // in-place rewrite (10 s here) is never read half-done.
-      {"a read-only run's load during an in-place rewrite",
-       [](FaultySystem&) {},
-       platform::FileType::kRegular,
-       false,
-       {},
-       "",
-       false,
-       [](FaultySystem& files) {
-         files.nodes[0].readOnly = true;
-         files.nodes[0].data = FileOf(2).substr(0, 12);
-         files.nodes[0].lockedUntil = 10'000'000;
-         files.tick = [&files] {
-           if (files.clock >= files.nodes[0].lockedUntil) files.nodes[0].data = FileOf(2);
-         };
-       },
-       true,
-       10'000'000},
+      {.name = "a read-only run's load during an in-place rewrite",
+       .before =
+           [](FaultySystem& files) {
+             files.nodes[0].readOnly = true;
+             files.nodes[0].data = FileOf(2).substr(0, 12);
+             files.nodes[0].lockedUntil = 10'000'000;
+             files.tick = [&files] {
+               if (files.clock >= files.nodes[0].lockedUntil) files.nodes[0].data = FileOf(2);
+             };
+           },
+       .waits = 10'000'000},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -31,15 +31,9 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 // Far past any password file, and within every file system's offsets: the
 // writers' turn is a lock on this byte, the content everything before it.
+// The locks are the open file's (F_OFD_SETLK), so that no other descriptor
+// of the process lets them go.
 constexpr off_t kTurnByte = off_t{1} << 62;
-
-#ifdef F_OFD_SETLK
-constexpr int kSetLock = F_OFD_SETLK;
-#else
-// Locks of the process instead: closing any descriptor of the file then
-// lets them go, the turn too.
-constexpr int kSetLock = F_SETLK;
-#endif
 
 int Fd(Handle handle) { return static_cast<int>(handle); }
 
@@ -497,7 +491,7 @@ const Calls kSystemCalls = {
     .fstat = ::fstat,
     .fstatfs = ::fstatfs,
     .readlinkat = ::readlinkat,
-    .lock = [](int fd, struct flock* lock) { return ::fcntl(fd, kSetLock, lock); },
+    .lock = [](int fd, struct flock* lock) { return ::fcntl(fd, F_OFD_SETLK, lock); },
     .pread = ::pread,
     .pwrite = ::pwrite,
     .ftruncate = ::ftruncate,
