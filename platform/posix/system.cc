@@ -484,7 +484,7 @@ class PosixSystem final : public System {
 
 namespace posix {
 
-const Calls kSystemCalls = {
+constexpr Calls kSystemCalls = {
     .openat = [](int at, const char* name, int flags,
                  mode_t mode) { return ::openat(at, name, flags, mode); },
     .fstatat = ::fstatat,
