@@ -40,15 +40,33 @@ bool UserList::Reach(const std::string& filePath, platform::HeldFile::Purpose pu
 
 bool UserList::Load(const std::string& filePath) {
   path = filePath;
+  loadedFile_ = platform::FileInfo();
   if (!Reach(path, platform::HeldFile::Purpose::kRead)) return false;
   file_.Rewind();
   bool read = ReadRecords(
       [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); },
       file_.SizeHint());
+  // Described before the content was read: a change made meanwhile shows
+  // as a change later, never the other way round.
+  if (read) loadedFile_ = file_.info();
   // A run that only reads lets the file go at once; one that changes it
   // keeps it for its save.
   if (!file_.HeldForChange()) file_.Close();
   return read;
+}
+
+bool UserList::StillLoaded() const {
+  if (loadedFile_.type != platform::FileType::kRegular) return false;
+  platform::FileSystem& files = file_.files();
+  platform::Handle directory = platform::kNoHandle;
+  std::string name;
+  if (files.OpenDirectory(path, &directory, &name) != platform::Error::kNone) return false;
+  platform::FileInfo now;
+  bool same = files.Inspect(directory, name, &now) == platform::Error::kNone &&
+              now.type == platform::FileType::kRegular && platform::SameFile(now, loadedFile_) &&
+              now.size == loadedFile_.size && now.modified == loadedFile_.modified;
+  files.Close(directory);
+  return same;
 }
 
 bool UserList::Save(const std::string& filePath) {
