@@ -60,9 +60,10 @@ USERS_API users_result users_find(const users_file *file, const char *name);
 
 /* Loads the file again if its path now names another file (a save by rename
  * makes a new one) or the file's size or modification time changed since the
- * load; a file changed less than two seconds before it was loaded is loaded
- * again too, since a second change within the clock's step would look the
- * same. Cheap when nothing changed: one look at the name. A long-lived service
+ * load. A file changed within one step of its file system's time stamps
+ * before it was loaded (a clock tick; two seconds where times are whole
+ * seconds) is loaded again too, since a second change in that step would look
+ * the same. Otherwise cheap when nothing changed: one look at the name. A long-lived service
  * calls it before a check, or on a timer. When the file cannot be loaded, the
  * handle answers USERS_UNAVAILABLE until a reload succeeds. */
 USERS_API users_result users_reload(users_file *file);

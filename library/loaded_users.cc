@@ -12,10 +12,14 @@ namespace {
 constexpr std::string_view kNoSalt = "AAAAAA==";
 constexpr std::string_view kNoDigest = "AAAAAAAAAAAAAAAAAAAAAA==";
 
-// A file written this shortly before its load may have been written again
-// since with the same size and the same modification time: file systems
-// stamp times in steps of up to a clock tick (two seconds on FAT).
-constexpr std::int64_t kTimeStampStep = std::int64_t{2'000'000'000};
+// A file written less than one step of its file system's time stamps
+// before its load may have been written again since with the same size and
+// the same time. Times with fractions of a second come in clock ticks; times
+// in whole seconds may be two seconds apart (FAT).
+std::int64_t TimeStampStep(std::int64_t modified) {
+  constexpr std::int64_t kSecond = 1'000'000'000;
+  return modified % kSecond != 0 ? kSecond / 20 : 2 * kSecond;
+}
 
 std::int64_t Now() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -40,7 +44,8 @@ bool LoadedUsers::Load(const std::string& path) {
 
 bool LoadedUsers::Current() const {
   return list_ != nullptr && list_->StillLoaded() &&
-         list_->loadedFile().modified < loadStarted_ - kTimeStampStep;
+         list_->loadedFile().modified <
+             loadStarted_ - TimeStampStep(list_->loadedFile().modified);
 }
 
 users_result LoadedUsers::Check(std::string_view name, std::string_view password) const {
