@@ -11,7 +11,7 @@ preload="$* libpam_wrapper.so"
 
 skip() { echo "skipped \"every row\": $1"; exit 77; }
 command -v pamtester >/dev/null || skip "no pamtester (Debian's pamtester)"
-ldconfig -p 2>/dev/null | grep -q 'libpam_wrapper\.so ' || skip "no pam_wrapper (Debian's libpam-wrapper)"
+/sbin/ldconfig -p 2>/dev/null | grep -q 'libpam_wrapper\.so ' || skip "no pam_wrapper (Debian's libpam-wrapper)"
 
 work=$(mktemp -d)
 trap 'kill "$writer" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
