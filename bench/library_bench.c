@@ -14,13 +14,13 @@ static double Seconds(void) {
   return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 3) {
     fprintf(stderr, "usage: library_bench FILE NAME [CHECKS]\n");
     return 2;
   }
   long checks = argc > 3 ? atol(argv[3]) : 1000000;
-  users_file *file = NULL;
+  users_file* file = NULL;
   double start = Seconds();
   if (users_open(argv[1], &file) != USERS_OK) {
     fprintf(stderr, "cannot open %s\n", argv[1]);

@@ -43,7 +43,7 @@ typedef enum users_result {
 /* Loads the password file at `path` (its symbolic links followed once; only a
  * regular file is read). On USERS_OK `*file` is a new handle for users_close;
  * otherwise it is NULL. */
-USERS_API users_result users_open(const char *path, users_file **file);
+USERS_API users_result users_open(const char* path, users_file** file);
 
 /* Checks `password` for the user `name` (both zero-terminated byte strings,
  * compared exactly). The first line of a name is the user's. An unknown name
@@ -52,24 +52,23 @@ USERS_API users_result users_open(const char *path, users_file **file);
  * An empty password never matches. The library keeps no copy of the password:
  * every byte made from it is wiped before the call returns; the caller's
  * buffer stays the caller's to wipe. */
-USERS_API users_result users_check(const users_file *file, const char *name,
-                                   const char *password);
+USERS_API users_result users_check(const users_file* file, const char* name, const char* password);
 
 /* Whether the user `name` is in the file. */
-USERS_API users_result users_find(const users_file *file, const char *name);
+USERS_API users_result users_find(const users_file* file, const char* name);
 
 /* Loads the file again if its path now names another file (a save by rename
  * makes a new one) or the file's size or modification time changed since the
  * load. A file changed within one step of its file system's time stamps
  * before it was loaded (a clock tick; two seconds where times are whole
  * seconds) is loaded again too, since a second change in that step would look
- * the same. Otherwise cheap when nothing changed: one look at the name. A long-lived service
+ * the same. Otherwise it costs one look at the name. A long-lived service
  * calls it before a check, or on a timer. When the file cannot be loaded, the
  * handle answers USERS_UNAVAILABLE until a reload succeeds. */
-USERS_API users_result users_reload(users_file *file);
+USERS_API users_result users_reload(users_file* file);
 
 /* Frees the handle. NULL is allowed. */
-USERS_API void users_close(users_file *file);
+USERS_API void users_close(users_file* file);
 
 #ifdef __cplusplus
 }

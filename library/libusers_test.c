@@ -1,10 +1,10 @@
 /* The library as a C program sees it: only the public header, from C. Files
  * are made in the working directory, by relative names that both systems
  * read alike. */
+#include "libusers.h"
+
 #include <stdio.h>
 #include <string.h>
-
-#include "libusers.h"
 
 #define ALICE "alice:UFoAAA==:jSVxEROZaVJjT789ZXuVqQ==\n"
 #define ALICE_OTHER "alice:UFoAAA==:2gOFvj7b932bP+K0j2UuMw==\n"
@@ -13,13 +13,13 @@
 #define N200 N16 N16 N16 N16 N16 N16 N16 N16 N16 N16 N16 N16 "nnnnnnnn"
 #define P300 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 "pppppppppppp"
 
-static const char *const kFile = "libusers_test.dat";
+static const char* const kFile = "libusers_test.dat";
 
 static const struct {
-  const char *row;
-  const char *content; /* NULL: no file */
-  const char *name;
-  const char *password;
+  const char* row;
+  const char* content; /* NULL: no file */
+  const char* name;
+  const char* password;
   users_result open, check, find;
 } kCases[] = {
     {"match", ALICE, "alice", "secret", USERS_OK, USERS_OK, USERS_OK},
@@ -47,14 +47,14 @@ static const struct {
 
 static int failures = 0;
 
-static void Expect(const char *row, const char *what, users_result got, users_result want) {
+static void Expect(const char* row, const char* what, users_result got, users_result want) {
   if (got == want) return;
   printf("FAIL: %s: %s gave %d, not %d\n", row, what, (int)got, (int)want);
   ++failures;
 }
 
-static void Write(const char *content) {
-  FILE *out = fopen(kFile, "wb");
+static void Write(const char* content) {
+  FILE* out = fopen(kFile, "wb");
   if (out == NULL) {
     printf("cannot write %s\n", kFile);
     ++failures;
@@ -67,7 +67,7 @@ static void Write(const char *content) {
 static void Table(void) {
   size_t i;
   for (i = 0; i < sizeof kCases / sizeof kCases[0]; ++i) {
-    users_file *file = NULL;
+    users_file* file = NULL;
     remove(kFile);
     if (kCases[i].content != NULL) Write(kCases[i].content);
     Expect(kCases[i].row, "open", users_open(kFile, &file), kCases[i].open);
@@ -84,7 +84,7 @@ static void Table(void) {
 
 /* A reload follows the file, and fails closed while it cannot be read. */
 static void Reload(void) {
-  users_file *file = NULL;
+  users_file* file = NULL;
   Write("");
   Expect("reload", "open", users_open(kFile, &file), USERS_OK);
   Expect("reload", "unchanged", users_reload(file), USERS_OK);
@@ -103,7 +103,7 @@ static void Reload(void) {
 }
 
 static void NullArguments(void) {
-  users_file *file = NULL;
+  users_file* file = NULL;
   Expect("null", "open", users_open(NULL, &file), USERS_UNAVAILABLE);
   Expect("null", "open without a handle", users_open(kFile, NULL), USERS_UNAVAILABLE);
   Expect("null", "check", users_check(NULL, "alice", "secret"), USERS_UNAVAILABLE);

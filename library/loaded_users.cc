@@ -44,8 +44,7 @@ bool LoadedUsers::Load(const std::string& path) {
 
 bool LoadedUsers::Current() const {
   return list_ != nullptr && list_->StillLoaded() &&
-         list_->loadedFile().modified <
-             loadStarted_ - TimeStampStep(list_->loadedFile().modified);
+         list_->loadedFile().modified < loadStarted_ - TimeStampStep(list_->loadedFile().modified);
 }
 
 users_result LoadedUsers::Check(std::string_view name, std::string_view password) const {

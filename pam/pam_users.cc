@@ -58,8 +58,7 @@ int Open(pam_handle_t* pamh, const Options& options, users_file** file) {
 
 extern "C" {
 
-PAM_EXTERN int pam_sm_authenticate(pam_handle_t* pamh, int /*flags*/, int argc,
-                                   const char** argv) {
+PAM_EXTERN int pam_sm_authenticate(pam_handle_t* pamh, int /*flags*/, int argc, const char** argv) {
   Options options = ParseOptions(pamh, argc, argv);
   if (!options.valid) return PAM_SERVICE_ERR;
   const char* user = nullptr;

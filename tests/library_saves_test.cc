@@ -2,11 +2,11 @@
 // and never see a torn file, and a reload picks up every save.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "libusers.h"
 #include "tests/program.h"
