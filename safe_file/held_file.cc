@@ -74,16 +74,28 @@ HeldFile::Outcome HeldFile::Open(const std::string& path, Purpose purpose) {
   Close();
   path_ = path;
   purpose_ = purpose;
-  const std::uint64_t user = system_.User();
-  auto mayFollow = [user](const FileInfo& directory, const FileInfo& link) {
-    return MayFollow(directory, link, user);
-  };
   Outcome outcome = Outcome::kUnavailable;
-  if (system_.OpenDirectory(path, mayFollow, &directory_, &name_) == Error::kNone) {
-    outcome = OpenNamed(purpose);
-  }
+  if (OpenDirectory(path, &directory_, &name_) == Error::kNone) outcome = OpenNamed(purpose);
   if (outcome != Outcome::kOpen) Close();
   return outcome;
+}
+
+bool HeldFile::Look(const std::string& path, FileInfo* info) const {
+  Handle directory = kNoHandle;
+  std::string name;
+  if (OpenDirectory(path, &directory, &name) != Error::kNone) return false;
+  bool found =
+      system_.Inspect(directory, name, info) == Error::kNone && info->type == FileType::kRegular;
+  system_.Close(directory);
+  return found;
+}
+
+Error HeldFile::OpenDirectory(const std::string& path, Handle* directory, std::string* name) const {
+  const std::uint64_t user = system_.User();
+  auto mayFollow = [user](const FileInfo& inDirectory, const FileInfo& link) {
+    return MayFollow(inDirectory, link, user);
+  };
+  return system_.OpenDirectory(path, mayFollow, directory, name);
 }
 
 HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {

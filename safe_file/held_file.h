@@ -54,6 +54,10 @@ class HeldFile {
   Outcome Open(const std::string& path, Purpose purpose);
   void Close();
 
+  // What `path` names now, reached as Open reaches it, without opening it:
+  // false when it reaches nothing, or a file that Open would not open.
+  bool Look(const std::string& path, platform::FileInfo* info) const;
+
   bool IsOpen() const { return handle_ != platform::kNoHandle; }
   bool HeldForChange() const { return IsOpen() && purpose_ == Purpose::kChange; }
   const std::string& path() const { return path_; }
@@ -89,6 +93,10 @@ class HeldFile {
   const platform::FileInfo& info() const { return info_; }
 
  private:
+  // Opens the directory of what `path` names, following the links the rule
+  // above lets it, as `*directory`, and gives the name in it.
+  platform::Error OpenDirectory(const std::string& path, platform::Handle* directory,
+                                std::string* name) const;
   Outcome OpenNamed(Purpose purpose);
   // Closes the file and its turn; the directory stays open.
   void CloseFile();

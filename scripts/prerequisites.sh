@@ -15,6 +15,11 @@ missing_packages() {
     missing+=(libgtest-dev)
   fi
   command -v mandoc >/dev/null || missing+=(mandoc)  # lints the manual page
+  # The PAM module, and its tests in a PAM stack; the README's C example.
+  [[ -f /usr/include/security/pam_modules.h ]] || missing+=(libpam0g-dev)
+  command -v pamtester >/dev/null || missing+=(pamtester)
+  /sbin/ldconfig -p 2>/dev/null | grep -q 'libpam_wrapper\.so ' || missing+=(libpam-wrapper)
+  command -v pkg-config >/dev/null || missing+=(pkg-config)
   echo "${missing[*]}"
 }
 
@@ -24,7 +29,7 @@ ensure_prerequisites() {
   missing=$(missing_packages)
   if [[ -n $missing ]]; then
     if ! command -v apt-get >/dev/null; then
-      echo "$me: please install first: $missing (names as on Debian; mandoc is optional)" >&2
+      echo "$me: please install first: $missing (names as on Debian; mandoc and the PAM ones are optional)" >&2
       exit 1
     fi
     if [[ $(id -u) != 0 ]]; then

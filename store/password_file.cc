@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "safe_file/file_replacement.h"
 #include "platform/platform.h"
+#include "safe_file/file_replacement.h"
 #include "store/line_reader.h"
 #include "store/user_list.h"
 #include "store/user_record.h"
@@ -40,15 +40,26 @@ bool UserList::Reach(const std::string& filePath, safe_file::HeldFile::Purpose p
 
 bool UserList::Load(const std::string& filePath) {
   path = filePath;
+  loadedFile_ = platform::FileInfo();
   if (!Reach(path, safe_file::HeldFile::Purpose::kRead)) return false;
   file_.Rewind();
   bool read = ReadRecords(
       [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); },
       file_.SizeHint());
+  // Described before the content was read: a change made meanwhile shows
+  // as a change later, never the other way round.
+  if (read) loadedFile_ = file_.info();
   // A run that only reads lets the file go at once; one that changes it
   // keeps it for its save.
   if (!file_.HeldForChange()) file_.Close();
   return read;
+}
+
+bool UserList::StillLoaded() const {
+  platform::FileInfo now;
+  return loadedFile_.type == platform::FileType::kRegular && file_.Look(path, &now) &&
+         platform::SameFile(now, loadedFile_) && now.size == loadedFile_.size &&
+         now.modified == loadedFile_.modified;
 }
 
 bool UserList::Save(const std::string& filePath) {

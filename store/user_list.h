@@ -55,6 +55,16 @@ class UserList : private RecordArena {
   // Only a regular file is read.
   bool Load(const std::string& filePath);
 
+  // The file that the last successful Load read, as it was when opened:
+  // identity, size and modification time. Type kOther when none was.
+  const platform::FileInfo& loadedFile() const { return loadedFile_; }
+
+  // Whether `path` still names the file that the last successful Load read,
+  // with the same size and modification time. False when it cannot be told,
+  // so that a reader that reloads on false never keeps a file it could not
+  // look at. Opens nothing but the file's directory, for a moment.
+  bool StillLoaded() const;
+
   // Replaces the file at `filePath` (the held one, when Lock held it) with
   // one line per record, atomically. Returns false, with the old file
   // untouched, when it cannot be written, is missing, or its name no longer
@@ -108,6 +118,7 @@ class UserList : private RecordArena {
 
   safe_file::HeldFile file_;
   std::string lockedPath_;  // what Lock was given
+  platform::FileInfo loadedFile_;
 };
 
 // Inline, as the load splits every line with it.

@@ -268,11 +268,15 @@ class PosixSystem final : public System {
       ::close(at);
       at = fd;
     }
-    // The directory itself, open for what a save does in it.
+    // The directory itself, open for what a save does in it (list it, sync
+    // it); where this user may search it but not read it, for the rest.
     int fd = -1;
-    if (error == Error::kNone) {
-      error =
-          Checked([&] { return fd = sys_.openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+    auto openDirectory = [&](int access) {
+      return Checked(
+          [&] { return fd = sys_.openat(at, ".", access | O_DIRECTORY | O_CLOEXEC, 0); });
+    };
+    if (error == Error::kNone && (error = openDirectory(O_RDONLY)) == Error::kDenied) {
+      error = openDirectory(O_PATH);
     }
     ::close(at);
     *directory = fd;

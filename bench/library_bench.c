@@ -1,0 +1,48 @@
+/* Times libusers on one password file: the open (load and index), checks on
+ * the open handle, and reloads of an unchanged file. Every user's password is
+ * "secret" (bench/generate.py).
+ *   library_bench FILE NAME [CHECKS] */
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include "libusers.h"
+
+static double Seconds(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: library_bench FILE NAME [CHECKS]\n");
+    return 2;
+  }
+  long checks = argc > 3 ? atol(argv[3]) : 1000000;
+  users_file* file = NULL;
+  double start = Seconds();
+  if (users_open(argv[1], &file) != USERS_OK) {
+    fprintf(stderr, "cannot open %s\n", argv[1]);
+    return 1;
+  }
+  double opened = Seconds() - start;
+
+  long failed = 0;
+  start = Seconds();
+  for (long i = 0; i < checks; ++i) failed += users_check(file, argv[2], "secret") != USERS_OK;
+  double checking = Seconds() - start;
+
+  /* A file written just before its load is loaded once more. */
+  failed += users_reload(file) != USERS_OK;
+  start = Seconds();
+  for (int i = 0; i < 1000; ++i) failed += users_reload(file) != USERS_OK;
+  double reloading = (Seconds() - start) / 1000;
+
+  users_close(file);
+  printf("open: %.1f ms\n", opened * 1e3);
+  printf("check on the open handle: %.2f us, %.0f checks/s\n", checking / (double)checks * 1e6,
+         (double)checks / checking);
+  printf("reload, file unchanged: %.1f us\n", reloading * 1e6);
+  return failed == 0 ? 0 : 1;
+}

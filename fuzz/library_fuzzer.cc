@@ -1,0 +1,74 @@
+// Any bytes as a password file, opened and checked through the library's C
+// entry: nothing crashes, and the index answers as a walk of the list does.
+// Input: name, a zero byte, password, a zero byte, the file.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "digest/password_digest.h"
+#include "library/libusers.h"
+#include "store/user_list.h"
+#include "tests/memory_input.h"
+
+namespace {
+
+// A scratch directory for the file, gone when the process ends.
+struct Scratch {
+  Scratch() {
+    char made[] = "/tmp/library_fuzzer.XXXXXX";
+    if (::mkdtemp(made) == nullptr) std::abort();
+    directory = made;
+    file = directory + "/users.dat";
+  }
+  ~Scratch() {
+    ::unlink(file.c_str());
+    ::rmdir(directory.c_str());
+  }
+  std::string directory, file;
+};
+
+const std::string& FilePath() {
+  static const Scratch scratch;
+  return scratch.file;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::size_t first = input.find('\0');
+  std::size_t second = first == std::string_view::npos ? first : input.find('\0', first + 1);
+  if (second == std::string_view::npos) return 0;
+  std::string name(input.substr(0, first));
+  std::string password(input.substr(first + 1, second - first - 1));
+  std::string content(input.substr(second + 1));
+  std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << content;
+
+  users_file* file = nullptr;
+  users_result opened = users_open(FilePath().c_str(), &file);
+  UserList list;
+  bool valid = list.ReadRecords(MemoryInput(content), content.size());
+  if ((opened == USERS_OK) != valid) std::abort();
+  if (opened != USERS_OK) return 0;
+
+  auto record = list.Find(name);
+  users_result expected = USERS_UNKNOWN_USER;
+  if (record != list.records.end()) {
+    expected = !password.empty() && ComputeDigest(name, record->salt, password) ==
+                                        std::string_view(record->digest)
+                   ? USERS_OK
+                   : USERS_NO_MATCH;
+  }
+  if (users_check(file, name.c_str(), password.c_str()) != expected) std::abort();
+  if (users_find(file, name.c_str()) != (expected == USERS_UNKNOWN_USER ? expected : USERS_OK))
+    std::abort();
+  users_close(file);
+  return 0;
+}

@@ -1,0 +1,77 @@
+/* libusers: checks user names and passwords against a password file kept by
+ * the users program (one "name:salt:digest" line a user).
+ *
+ * A handle holds the users of one file in memory, loaded under the readers'
+ * shared lock, so an in-place rewrite by users is never seen half done.
+ * Between calls it holds no lock and no open file.
+ *
+ * Threads: users_check and users_find may run on one handle from several
+ * threads at once. users_reload and users_close need the caller to make sure
+ * that nothing else uses the handle meanwhile.
+ *
+ * The library prints nothing, installs no signal handler, never ends the
+ * process and keeps no state outside its handles. Every failure, running out
+ * of memory included, is USERS_UNAVAILABLE: it fails closed. */
+#ifndef LIBUSERS_H_
+#define LIBUSERS_H_
+
+#if defined(_WIN32)
+#if defined(LIBUSERS_BUILDING)
+#define USERS_API __declspec(dllexport)
+#else
+#define USERS_API __declspec(dllimport)
+#endif
+#else
+#define USERS_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct users_file users_file;
+
+typedef enum users_result {
+  USERS_OK = 0,           /* check: name and password match; find: the user is in the file;
+                             open, reload: the handle holds the file as it is now */
+  USERS_NO_MATCH = 1,     /* check: the user is in the file, the password is not theirs */
+  USERS_UNKNOWN_USER = 2, /* check, find: no user of that name in the file */
+  USERS_UNAVAILABLE = 3   /* the file could not be loaded: missing, unreadable, not a regular
+                             file, malformed, or memory ran out */
+} users_result;
+
+/* Loads the password file at `path` (its symbolic links followed once; only a
+ * regular file is read). On USERS_OK `*file` is a new handle for users_close;
+ * otherwise it is NULL. */
+USERS_API users_result users_open(const char* path, users_file** file);
+
+/* Checks `password` for the user `name` (both zero-terminated byte strings,
+ * compared exactly). The first line of a name is the user's. An unknown name
+ * costs the same digest work as a known one, and the comparison takes the
+ * same time wherever the digests differ, so that the time taken tells nothing.
+ * An empty password never matches. The library keeps no copy of the password:
+ * every byte made from it is wiped before the call returns; the caller's
+ * buffer stays the caller's to wipe. */
+USERS_API users_result users_check(const users_file* file, const char* name, const char* password);
+
+/* Whether the user `name` is in the file. */
+USERS_API users_result users_find(const users_file* file, const char* name);
+
+/* Loads the file again if its path now names another file (a save by rename
+ * makes a new one) or the file's size or modification time changed since the
+ * load. A file changed within one step of its file system's time stamps
+ * before it was loaded (a clock tick; two seconds where times are whole
+ * seconds) is loaded again too, since a second change in that step would look
+ * the same. Otherwise it costs one look at the name. A long-lived service
+ * calls it before a check, or on a timer. When the file cannot be loaded, the
+ * handle answers USERS_UNAVAILABLE until a reload succeeds. */
+USERS_API users_result users_reload(users_file* file);
+
+/* Frees the handle. NULL is allowed. */
+USERS_API void users_close(users_file* file);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LIBUSERS_H_ */

@@ -1,0 +1,122 @@
+/* The library as a C program sees it: only the public header, from C. Files
+ * are made in the working directory, by relative names that both systems
+ * read alike. */
+#include "libusers.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#define ALICE "alice:UFoAAA==:jSVxEROZaVJjT789ZXuVqQ==\n"
+#define ALICE_OTHER "alice:UFoAAA==:2gOFvj7b932bP+K0j2UuMw==\n"
+#define N16 "abcdefghijklmnop"
+#define P16 "ABCDEFGHIJKLMNOP"
+#define N200 N16 N16 N16 N16 N16 N16 N16 N16 N16 N16 N16 N16 "nnnnnnnn"
+#define P300 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 P16 "pppppppppppp"
+
+static const char* const kFile = "libusers_test.dat";
+
+static const struct {
+  const char* row;
+  const char* content; /* NULL: no file */
+  const char* name;
+  const char* password;
+  users_result open, check, find;
+} kCases[] = {
+    {"match", ALICE, "alice", "secret", USERS_OK, USERS_OK, USERS_OK},
+    {"no match", ALICE, "alice", "secreT", USERS_OK, USERS_NO_MATCH, USERS_OK},
+    {"password a prefix", ALICE, "alice", "secre", USERS_OK, USERS_NO_MATCH, USERS_OK},
+    {"empty password", ALICE, "alice", "", USERS_OK, USERS_NO_MATCH, USERS_OK},
+    {"unknown", ALICE, "bob", "secret", USERS_OK, USERS_UNKNOWN_USER, USERS_UNKNOWN_USER},
+    {"name in another case", ALICE, "Alice", "secret", USERS_OK, USERS_UNKNOWN_USER,
+     USERS_UNKNOWN_USER},
+    {"name a prefix", ALICE, "alic", "esecret", USERS_OK, USERS_UNKNOWN_USER, USERS_UNKNOWN_USER},
+    {"empty file", "", "alice", "secret", USERS_OK, USERS_UNKNOWN_USER, USERS_UNKNOWN_USER},
+    {"missing file", NULL, "alice", "secret", USERS_UNAVAILABLE, 0, 0},
+    {"malformed file", ALICE "bob:x\n", "alice", "secret", USERS_UNAVAILABLE, 0, 0},
+    {"duplicate names: the first wins", ALICE ALICE_OTHER, "alice", "secret", USERS_OK, USERS_OK,
+     USERS_OK},
+    {"duplicate names: the second never", ALICE_OTHER ALICE, "alice", "secret", USERS_OK,
+     USERS_NO_MATCH, USERS_OK},
+    {"CR LF", "x:y:z\r\nalice:UFoAAA==:jSVxEROZaVJjT789ZXuVqQ==\r\n", "alice", "secret", USERS_OK,
+     USERS_OK, USERS_OK},
+    {"16-byte name and password", N16 ":QQAAAA==:kE/ocKxwawIXJ9VRjgLiYw==\n", N16, P16, USERS_OK,
+     USERS_OK, USERS_OK},
+    {"200-byte name, 300-byte password", N200 ":ZZZZAA==:Ni73ThSwSLVDj/rEQ0EmZg==\n", N200, P300,
+     USERS_OK, USERS_OK, USERS_OK},
+};
+
+static int failures = 0;
+
+static void Expect(const char* row, const char* what, users_result got, users_result want) {
+  if (got == want) return;
+  printf("FAIL: %s: %s gave %d, not %d\n", row, what, (int)got, (int)want);
+  ++failures;
+}
+
+static void Write(const char* content) {
+  FILE* out = fopen(kFile, "wb");
+  if (out == NULL) {
+    printf("cannot write %s\n", kFile);
+    ++failures;
+    return;
+  }
+  fputs(content, out);
+  fclose(out);
+}
+
+static void Table(void) {
+  size_t i;
+  for (i = 0; i < sizeof kCases / sizeof kCases[0]; ++i) {
+    users_file* file = NULL;
+    remove(kFile);
+    if (kCases[i].content != NULL) Write(kCases[i].content);
+    Expect(kCases[i].row, "open", users_open(kFile, &file), kCases[i].open);
+    if (kCases[i].open != USERS_OK) {
+      if (file != NULL) Expect(kCases[i].row, "handle of a failed open", USERS_OK, 1);
+      continue;
+    }
+    Expect(kCases[i].row, "check", users_check(file, kCases[i].name, kCases[i].password),
+           kCases[i].check);
+    Expect(kCases[i].row, "find", users_find(file, kCases[i].name), kCases[i].find);
+    users_close(file);
+  }
+}
+
+/* A reload follows the file, and fails closed while it cannot be read. */
+static void Reload(void) {
+  users_file* file = NULL;
+  Write("");
+  Expect("reload", "open", users_open(kFile, &file), USERS_OK);
+  Expect("reload", "unchanged", users_reload(file), USERS_OK);
+  Write(ALICE);
+  Expect("reload", "after a change", users_reload(file), USERS_OK);
+  Expect("reload", "the new user", users_check(file, "alice", "secret"), USERS_OK);
+  remove(kFile);
+  Expect("reload", "file gone", users_reload(file), USERS_UNAVAILABLE);
+  Expect("reload", "check while gone", users_check(file, "alice", "secret"), USERS_UNAVAILABLE);
+  Expect("reload", "find while gone", users_find(file, "alice"), USERS_UNAVAILABLE);
+  Write(ALICE_OTHER);
+  Expect("reload", "file back", users_reload(file), USERS_OK);
+  Expect("reload", "its user", users_check(file, "alice", "other"), USERS_OK);
+  users_close(file);
+  remove(kFile);
+}
+
+static void NullArguments(void) {
+  users_file* file = NULL;
+  Expect("null", "open", users_open(NULL, &file), USERS_UNAVAILABLE);
+  Expect("null", "open without a handle", users_open(kFile, NULL), USERS_UNAVAILABLE);
+  Expect("null", "check", users_check(NULL, "alice", "secret"), USERS_UNAVAILABLE);
+  Expect("null", "find", users_find(NULL, "alice"), USERS_UNAVAILABLE);
+  Expect("null", "reload", users_reload(NULL), USERS_UNAVAILABLE);
+  users_close(NULL);
+  Expect("directory", "open", users_open(".", &file), USERS_UNAVAILABLE);
+}
+
+int main(void) {
+  Table();
+  Reload();
+  NullArguments();
+  printf("%s\n", failures == 0 ? "libusers: every row passed" : "libusers: FAILED");
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,73 @@
+// A service's handle on the file while users saves it: checks never fail
+// and never see a torn file, and a reload picks up every save.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "libusers.h"
+#include "tests/program.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+constexpr int kChecks = 10000;
+constexpr int kSaves = 200;  // the first half by rename, the second in place
+
+TEST(LibraryTest, ReadersDuringSaves) {
+  TempDir dir;
+  Program program(dir);
+  WriteFile(program.passwordFile(), "");
+  ASSERT_EQ(program.Run({"add", "-u", "stable", "-p", "pw"}).exitStatus, 0);
+
+  users_file* checking = nullptr;
+  users_file* following = nullptr;
+  ASSERT_EQ(users_open(program.passwordFile().c_str(), &checking), USERS_OK);
+  ASSERT_EQ(users_open(program.passwordFile().c_str(), &following), USERS_OK);
+
+  std::atomic<bool> saving{true};
+  std::atomic<int> checks{0}, failures{0};
+  std::thread checker([&] {
+    while (checks < kChecks || saving) {
+      if (users_reload(checking) != USERS_OK || users_check(checking, "stable", "pw") != USERS_OK)
+        ++failures;
+      ++checks;
+    }
+  });
+
+  for (int i = 0; i < kSaves; ++i) {
+    // A second name makes users rewrite the file where it is.
+    if (i == kSaves / 2) {
+      ASSERT_EQ(::link(program.passwordFile().c_str(), dir.File("link").c_str()), 0);
+    }
+    std::string password = "pw" + std::to_string(i);
+    SCOPED_TRACE("save " + std::to_string(i));
+    switch (i % 3) {
+      case 0:
+        ASSERT_EQ(program.Run({"add", "-u", "x", "-p", password}).exitStatus, 0);
+        break;
+      case 1:  // the same size as before, in the same clock step
+        ASSERT_EQ(program.Run({"add", "-r", "-u", "x", "-p", password}).exitStatus, 0);
+        break;
+      case 2:
+        ASSERT_EQ(program.Run({"remove", "-u", "x"}).exitStatus, 0);
+        break;
+    }
+    ASSERT_EQ(users_reload(following), USERS_OK);
+    if (i % 3 == 2) {
+      EXPECT_EQ(users_find(following, "x"), USERS_UNKNOWN_USER);
+    } else {
+      EXPECT_EQ(users_check(following, "x", password.c_str()), USERS_OK);
+    }
+  }
+  saving = false;
+  checker.join();
+  EXPECT_EQ(failures, 0) << "of " << checks << " checks";
+  users_close(checking);
+  users_close(following);
+}
+
+}  // namespace
