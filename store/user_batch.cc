@@ -1,58 +1,60 @@
 #include "store/user_batch.h"
 
 #include <algorithm>
-#include <numeric>
+#include <charconv>
 
 #include "store/user_index.h"
 
 void UserBatch::Add(std::uint64_t line, std::string_view userName, std::string_view password) {
-  names_.append(userName);
   passwords_.insert(passwords_.end(), password.begin(), password.end());
-  changes_.push_back({line, names_.size(), passwords_.size(), false});
+  Append(line, userName, false);
 }
 
 void UserBatch::Remove(std::uint64_t line, std::string_view userName) {
-  names_.append(userName);
-  changes_.push_back({line, names_.size(), passwords_.size(), true});
+  Append(line, userName, true);
 }
 
-std::string_view UserBatch::Name(std::size_t i) const {
-  std::size_t begin = i == 0 ? 0 : changes_[i - 1].nameEnd;
-  return std::string_view(names_).substr(begin, changes_[i].nameEnd - begin);
+void UserBatch::Append(std::uint64_t line, std::string_view userName, bool remove) {
+  std::string number = std::to_string(changes_.size());
+  names_.records.emplace_back(userName, number, std::string_view());
+  changes_.push_back({line, passwords_.size(), remove});
 }
 
-std::string_view UserBatch::Password(std::size_t i) const {
-  std::size_t begin = i == 0 ? 0 : changes_[i - 1].passwordEnd;
-  return {passwords_.data() + begin, changes_[i].passwordEnd - begin};
+std::string_view UserBatch::Password(std::size_t change) const {
+  std::size_t begin = change == 0 ? 0 : changes_[change - 1].passwordEnd;
+  return {passwords_.data() + begin, changes_[change].passwordEnd - begin};
+}
+
+std::size_t UserBatch::ChangeOf(UserList::Records::const_iterator name) {
+  std::string_view number = name->salt;
+  std::size_t change = 0;
+  std::from_chars(number.data(), number.data() + number.size(), change);
+  return change;
 }
 
 std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   std::vector<Fault> faults;
-  // Sorted by name, the changes of one name stand together, the first first.
-  std::vector<std::size_t> order(changes_.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [this](std::size_t a, std::size_t b) { return Name(a) < Name(b); });
-  for (std::size_t i = 1, first = 0; i < order.size(); ++i) {
-    if (Name(order[i]) != Name(order[first])) {
-      first = i;
-    } else {
-      faults.push_back({changes_[order[i]].line, Problem::kNameTwice, changes_[order[first]].line});
-    }
+  UserIndex index(names_.records);
+  // One walk finds the first record of each name, for the first change of
+  // the name, which the index gives.
+  found_.assign(changes_.size(), list.records.end());
+  for (auto record = list.records.begin(); record != list.records.end(); ++record) {
+    auto name = index.Find(record->userName);
+    if (name == names_.records.end()) continue;
+    std::size_t change = ChangeOf(name);
+    if (found_[change] == list.records.end()) found_[change] = record;
   }
-
-  found_.clear();
-  if (!changes_.empty()) {
-    UserIndex index(list.records);
-    found_.reserve(changes_.size());
-    for (std::size_t i = 0; i < changes_.size(); ++i) {
-      found_.push_back(index.Find(Name(i)));
-      bool exists = found_.back() != list.records.end();
-      if (changes_[i].remove && !exists) faults.push_back({changes_[i].line, Problem::kMissing, 0});
-      if (!changes_[i].remove && exists && !replace_) {
-        faults.push_back({changes_[i].line, Problem::kExists, 0});
-      }
+  std::size_t change = 0;
+  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
+    const Change& c = changes_[change];
+    std::size_t first = ChangeOf(index.Find(name->userName));
+    if (first != change) {
+      faults.push_back({c.line, Problem::kNameTwice, changes_[first].line});
+      found_[change] = found_[first];
     }
+    bool exists = found_[change] != list.records.end();
+    if (c.remove && !exists) faults.push_back({c.line, Problem::kMissing, 0});
+    if (!c.remove && exists && !replace_) faults.push_back({c.line, Problem::kExists, 0});
   }
   std::stable_sort(faults.begin(), faults.end(),
                    [](const Fault& a, const Fault& b) { return a.line < b.line; });
@@ -63,17 +65,18 @@ bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
   // Each record is found by one change at most, as each name comes once:
   // erasing one leaves the others found.
   std::string salt;
-  for (std::size_t i = 0; i < changes_.size(); ++i) {
-    UserList::Records::iterator record = found_[i];
-    if (changes_[i].remove) {
+  std::size_t change = 0;
+  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
+    UserList::Records::iterator record = found_[change];
+    if (changes_[change].remove) {
       list.records.erase(record);
       ++counts.removed;
     } else if (record != list.records.end()) {
-      list.SetPassword(record, Password(i));
+      list.SetPassword(record, Password(change));
       ++counts.updated;
     } else {
       if (!salts.Next(salt)) return false;
-      list.AppendUser(Name(i), salt, Password(i));
+      list.AppendUser(name->userName, salt, Password(change));
       ++counts.added;
     }
   }

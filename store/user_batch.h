@@ -14,8 +14,11 @@
 
 // Changes to many users of one list, made all or none: every change is
 // looked up and checked before any is made, then all are made in memory,
-// for one save. A name may come once. Names are found through a UserIndex,
-// so that a large batch on a large list costs no walk per change.
+// for one save. A name may come once. The batch's names are found through
+// a UserIndex of their own, in one walk over the list: no walk per change,
+// and for the usual batch, far smaller than its list, a table that stays in
+// the processor's cache where one of the whole list would cost more than
+// its load.
 class UserBatch {
  public:
   // `replace`: an add of a user who exists replaces the password, keeping
@@ -75,20 +78,24 @@ class UserBatch {
     }
   };
 
-  // Names and passwords stand one after the other in names_ and
-  // passwords_; a change keeps where its own end.
+  // Passwords stand one after the other in passwords_; a change keeps
+  // where its own ends.
   struct Change {
     std::uint64_t line;
-    std::size_t nameEnd;
     std::size_t passwordEnd;
     bool remove;
   };
-  std::string_view Name(std::size_t i) const;
-  std::string_view Password(std::size_t i) const;
+  void Append(std::uint64_t line, std::string_view userName, bool remove);
+  std::string_view Password(std::size_t change) const;
+  // The change of a record of names_.
+  static std::size_t ChangeOf(UserList::Records::const_iterator name);
 
   bool replace_;
+  // The names in the order of their changes, as records of a list of their
+  // own, so that a UserIndex finds them; each record's salt is the number
+  // of its change, in decimal.
+  UserList names_;
   std::vector<Change> changes_;
-  std::string names_;
   std::vector<char, WipingAllocator<char>> passwords_;
   std::vector<UserList::Records::iterator> found_;  // by the last Check
 };
