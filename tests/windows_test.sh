@@ -136,6 +136,28 @@ for folder in "$other/日本" "$other/Łódź" "$long"; do
 done
 program=$dir/users.exe
 
+# A reader that shares the file only for reading, or not at all, is waited for.
+for share in read none; do
+  wine "$holder" "$(winepath -w "$dir/users.dat")" "$share" 2000 >"$other/held" &
+  holding=$!
+  for _ in $(seq 100); do [[ -s $other/held ]] && break; sleep 0.1; done
+  start=$SECONDS
+  if [[ $share == read ]]; then
+    expect "add waits for a holder sharing $share" "$added" 0 add -u waited -p pw
+  else
+    expect "check waits for a holder sharing $share" "$match" 0 check -u cjk -p Lódz1
+  fi
+  check "the $share holder was waited for" [ $((SECONDS - start)) -ge 1 ]
+  wait "$holding"
+  rm -f "$other/held"
+done
+
+# A read-only leftover goes too.
+echo left >"$dir/users.dat.tmp-Ro1234"
+chmod a-w "$dir/users.dat.tmp-Ro1234"
+expect "add removes a read-only leftover" "$added" 0 add -u dave -p pw
+check "read-only leftover gone" [ ! -e "$dir/users.dat.tmp-Ro1234" ]
+
 # users-import: a list on standard input, CR LF or LF, all of it or nothing.
 import() {  # import NAME WANTED_OUTPUT WANTED_STATUS INPUT ARGS...
   local name=$1 wanted=$2 status=$3 input=$4
@@ -163,28 +185,6 @@ import "replace and remove" "Import successful: 0 added, 1 updated, 2 removed.$c
 file_is "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==$cr" "replaced and removed"
 import "missing file" "Import failed: unable to load the password file, nothing written.$cr" 1 \
   $'a:b\n' nowhere.dat
-
-# A reader that shares the file only for reading, or not at all, is waited for.
-for share in read none; do
-  wine "$holder" "$(winepath -w "$dir/users.dat")" "$share" 2000 >"$other/held" &
-  holding=$!
-  for _ in $(seq 100); do [[ -s $other/held ]] && break; sleep 0.1; done
-  start=$SECONDS
-  if [[ $share == read ]]; then
-    expect "add waits for a holder sharing $share" "$added" 0 add -u waited -p pw
-  else
-    expect "check waits for a holder sharing $share" "$match" 0 check -u cjk -p Lódz1
-  fi
-  check "the $share holder was waited for" [ $((SECONDS - start)) -ge 1 ]
-  wait "$holding"
-  rm -f "$other/held"
-done
-
-# A read-only leftover goes too.
-echo left >"$dir/users.dat.tmp-Ro1234"
-chmod a-w "$dir/users.dat.tmp-Ro1234"
-expect "add removes a read-only leftover" "$added" 0 add -u dave -p pw
-check "read-only leftover gone" [ ! -e "$dir/users.dat.tmp-Ro1234" ]
 
 echo "$((cases - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]
