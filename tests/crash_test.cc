@@ -49,7 +49,8 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
   // kill cannot, and what it leaves the next save removes. A rewrite in
   // place (taken for a file with a second name) holds every signal off until
   // it is done; only a kill could cut it short. An import of many users
-  // takes the same save.
+  // takes the same save. What kills leave, only a save removes, so the
+  // kills come after the other signals of their way of saving.
   struct Phase {
     int signal;
     int kills;
@@ -58,7 +59,7 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
   } phases[] = {{SIGINT, kCleanEnds, false},        {SIGHUP, kCleanEnds, false},
                 {SIGTERM, kCleanEnds, false},       {SIGUSR1, kCleanEnds, false},
                 {SIGALRM, kCleanEnds, false},       {SIGABRT, kCleanEnds, false},
-                {SIGKILL, kKills, false},           {SIGTERM, kCleanEnds, false, true},
+                {SIGTERM, kCleanEnds, false, true}, {SIGKILL, kKills, false},
                 {SIGKILL, kKills / 2, false, true}, {SIGINT, kCleanEnds, true},
                 {SIGTERM, kCleanEnds, true},        {SIGUSR1, kCleanEnds, true},
                 {SIGUSR2, kCleanEnds, true},        {SIGALRM, kCleanEnds, true},
