@@ -17,7 +17,7 @@ void UserBatch::Remove(std::uint64_t line, std::string_view userName) {
 void UserBatch::Append(std::uint64_t line, std::string_view userName, bool remove) {
   std::string number = std::to_string(changes_.size());
   names_.records.emplace_back(userName, number, std::string_view());
-  changes_.push_back({line, passwords_.size(), remove});
+  changes_.push_back({line, remove, passwords_.size()});
 }
 
 std::string_view UserBatch::Password(std::size_t change) const {

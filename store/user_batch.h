@@ -81,9 +81,9 @@ class UserBatch {
   // Passwords stand one after the other in passwords_; a change keeps
   // where its own ends.
   struct Change {
-    std::uint64_t line;
+    std::uint64_t line : 63;
+    std::uint64_t remove : 1;
     std::size_t passwordEnd;
-    bool remove;
   };
   void Append(std::uint64_t line, std::string_view userName, bool remove);
   std::string_view Password(std::size_t change) const;
