@@ -33,12 +33,32 @@ if(NOT page MATCHES "^\\.TH USERS 8 ")
 endif()
 file(WRITE ${PROJECT_BINARY_DIR}/users.8 "${page}")
 
+# users-import goes beside it, stripped the same way; its page goes to
+# section 8 too, and so do its references to users.
+install(TARGETS users-import RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded
+                                      --remove-section=.comment --remove-section=.note
+                                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}/users-import\"
+                              COMMAND_ERROR_IS_FATAL ANY)")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/man/users-import.1)
+file(READ ${PROJECT_SOURCE_DIR}/man/users-import.1 page)
+string(REGEX REPLACE "^\\.TH USERS-IMPORT 1 ([^\n]*) \"User Commands\"\n"
+       ".TH USERS-IMPORT 8 \\1 \"System Administration\"\n" page "${page}")
+string(REPLACE "\n.BR users (1)" "\n.BR users (8)" page "${page}")
+if(NOT page MATCHES "^\\.TH USERS-IMPORT 8 " OR page MATCHES "users \\(1\\)")
+  message(FATAL_ERROR "man/users-import.1 does not have the .TH line and references this file "
+                      "expects")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/users-import.8 "${page}")
+
 file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog heading LIMIT_COUNT 1)
 if(NOT heading MATCHES "^users \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "packaging/changelog has no entry for version ${PROJECT_VERSION} on top")
 endif()
 
-foreach(file ${PROJECT_BINARY_DIR}/users.8 ${PROJECT_SOURCE_DIR}/packaging/changelog)
+foreach(file ${PROJECT_BINARY_DIR}/users.8 ${PROJECT_BINARY_DIR}/users-import.8
+             ${PROJECT_SOURCE_DIR}/packaging/changelog)
   get_filename_component(name ${file} NAME)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/${name}.gz
                      COMMAND sh -c "gzip -9n <\"$0\" >\"$1\"" ${file} ${PROJECT_BINARY_DIR}/${name}.gz
@@ -48,7 +68,8 @@ endforeach()
 add_custom_target(debian_documents ALL DEPENDS ${compressed})
 
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/users)
-install(FILES ${PROJECT_BINARY_DIR}/users.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${PROJECT_BINARY_DIR}/users.8.gz ${PROJECT_BINARY_DIR}/users-import.8.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${PROJECT_BINARY_DIR}/changelog.gz packaging/copyright DESTINATION ${doc_dir})
 
 # The library and the module, stripped as the program is; every package
@@ -96,7 +117,10 @@ set(CPACK_PACKAGE_DESCRIPTION
     "\n"
     "Saves are atomic and locked against concurrent runs. The program is\n"
     "installed as /usr/sbin/users, beside the unrelated /usr/bin/users of\n"
-    "coreutils, and root's PATH finds this one first.")
+    "coreutils, and root's PATH finds this one first.\n"
+    "\n"
+    "users-import applies a list of users from standard input in one run,\n"
+    "all of it or nothing.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_USERS_PACKAGE_NAME users)
 set(CPACK_DEBIAN_USERS_DESCRIPTION

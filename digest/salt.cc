@@ -24,3 +24,16 @@ std::string MakeSalt() {
   SeedRandom(static_cast<std::uint32_t>(static_cast<std::uint64_t>(seconds)));
   return SaltFromValue(DrawRandom());
 }
+
+bool RandomSalts::Next(std::string& salt) {
+  // One draw makes four salts: a system call per salt would cost more than
+  // the digest of a user.
+  if (left_ == 0) {
+    if (!source_(&bits_)) return false;
+    left_ = 4;
+  }
+  salt = SaltFromValue(static_cast<int>(bits_ & static_cast<std::uint64_t>(kRandomMax)));
+  bits_ >>= 16;
+  --left_;
+  return true;
+}

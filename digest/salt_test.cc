@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <set>
+#include <string>
 #include <string_view>
 
 #include "digest/random.h"
@@ -34,6 +35,22 @@ TEST(SaltTest, EveryValueHasTheSaltFormAndItsOwnSalt) {
   EXPECT_EQ(salts.size(), 32768u);
   EXPECT_EQ(SaltFromValue(0), "AAAAAA==");
   EXPECT_EQ(SaltFromValue(32767), "/38AAA==");
+}
+
+TEST(SaltTest, RandomSaltsTakeFifteenOfEverySixteenBits) {
+  std::uint64_t draws[] = {0x7fff'0001'8002'0003u, 0xffff'ffff'ffff'8000u};
+  int drawn = 0;
+  RandomSalts salts([&](std::uint64_t* bits) {
+    if (drawn == 2) return false;
+    *bits = draws[drawn++];
+    return true;
+  });
+  std::string salt;
+  for (int value : {3, 2, 1, 32767, 0, 32767, 32767, 32767}) {
+    ASSERT_TRUE(salts.Next(salt));
+    EXPECT_EQ(salt, SaltFromValue(value));
+  }
+  EXPECT_FALSE(salts.Next(salt)) << "a failed source gives no salt";
 }
 
 TEST(SaltTest, GeneratorIsTheClassicLinearCongruentialOne) {

@@ -6,19 +6,9 @@
 
 namespace {
 
-constexpr std::size_t kMaxValueLength = 16;
-
 bool ValidValue(std::string_view value, std::string_view refused) {
   return value.size() <= kMaxValueLength && value.find_first_of(refused) == std::string_view::npos;
 }
-
-bool ValidUserName(std::string_view value) {
-  // ':' separates the fields of the password file and a line feed its
-  // lines; a name that holds either could never be read back.
-  return ValidValue(value, std::string_view("?%:\n", 4));
-}
-
-bool ValidPassword(std::string_view value) { return ValidValue(value, "?%"); }
 
 // Takes the value behind -u or -p. False for a usage error. The value is
 // checked before it is copied, so that a refused password leaves no copy.
@@ -61,6 +51,14 @@ bool ParseArguments(int argc, const char* const* argv, CommandLine& command, boo
 }
 
 }  // namespace
+
+bool ValidUserName(std::string_view value) {
+  // ':' separates the fields of the password file and a line feed its
+  // lines; a name that holds either could never be read back.
+  return ValidValue(value, std::string_view("?%:\n", 4));
+}
+
+bool ValidPassword(std::string_view value) { return ValidValue(value, "?%"); }
 
 CommandLine::~CommandLine() { platform::Wipe(password); }
 

@@ -1,6 +1,7 @@
 #ifndef USERS_FRONTEND_COMMAND_LINE_H_
 #define USERS_FRONTEND_COMMAND_LINE_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,14 @@ struct CommandLine {
   // The index in argv of the argument behind -p, valid or not; 0 for none.
   int passwordArgument = 0;
 };
+
+// The rules for user names and passwords, wherever they come from: at most
+// 16 bytes, no '?' or '%'; a name also no ':' or line feed, which the
+// password file cannot carry. An empty value passes: whoever needs one
+// says so.
+constexpr std::size_t kMaxValueLength = 16;
+bool ValidUserName(std::string_view value);
+bool ValidPassword(std::string_view value);
 
 // Reads and validates the arguments: the operation word only as the first
 // argument, then -r, -u NAME, -p PASSWORD in any order. Names and passwords

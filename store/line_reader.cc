@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/platform.h"
+
 namespace {
 
 // Large enough that a big file takes few system calls, small enough that
@@ -12,11 +14,16 @@ constexpr std::size_t kSmallBlockSize = 4 << 10;
 
 }  // namespace
 
-LineReader::LineReader(ReadFunction read, std::size_t sizeHint) : read_(std::move(read)) {
+LineReader::LineReader(ReadFunction read, std::size_t sizeHint, std::size_t maxLineLength)
+    : read_(std::move(read)), maxLineLength_(maxLineLength) {
   std::size_t size = kSmallBlockSize;
-  while (size < kBlockSize && size <= sizeHint) size *= 2;
+  // Room for a line one byte too long, so that it is known before the
+  // buffer would have to grow.
+  while (size <= maxLineLength || (size < kBlockSize && size <= sizeHint)) size *= 2;
   buffer_.resize(size);
 }
+
+LineReader::~LineReader() { platform::Wipe(buffer_); }
 
 std::ptrdiff_t LineReader::ReadMore() {
   // A line longer than the buffer doubles it.

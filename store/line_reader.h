@@ -9,7 +9,8 @@
 
 // Splits an input into lines at each line feed, reading it block by block
 // into one reused buffer that only grows for a line longer than itself. The
-// bytes behind the last line feed are a last line.
+// bytes behind the last line feed are a last line. The buffer is wiped when
+// the reader ends, as its input may hold passwords.
 class LineReader {
  public:
   // Reads up to `capacity` bytes into `buffer`: the count, 0 at the end,
@@ -17,15 +18,20 @@ class LineReader {
   using ReadFunction = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
 
   // `sizeHint`, the input's expected size, only sizes the first buffer.
-  explicit LineReader(ReadFunction read, std::size_t sizeHint = 0);
+  // `maxLineLength`, if not 0, bounds the memory that an input whose lines
+  // have no end can take: the buffer then never grows.
+  explicit LineReader(ReadFunction read, std::size_t sizeHint = 0, std::size_t maxLineLength = 0);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
+  ~LineReader();
 
   // Reads the input to its end, calling `take(line)` for each line in order,
   // without its line feed; the view is valid during the call. Returns true
   // at the end, false as soon as `take` returns false or a read fails: a
   // read error must not pass for the end, or the caller would take the
-  // lines so far for all of them.
+  // lines so far for all of them. A line whose end is still unread after
+  // `maxLineLength` bytes ends the reading: `take` gets its first
+  // maxLineLength + 1 bytes, and the result is false.
   template <typename TakeLine>
   bool ForEachLine(TakeLine take);
 
@@ -35,6 +41,7 @@ class LineReader {
   std::ptrdiff_t ReadMore();
 
   ReadFunction read_;
+  std::size_t maxLineLength_;
   std::string buffer_;
   std::size_t begin_ = 0;  // first byte of the line not yet taken
   std::size_t end_ = 0;    // end of the bytes read
@@ -54,6 +61,10 @@ bool LineReader::ForEachLine(TakeLine take) {
       begin = lineEnd + 1;
     }
     begin_ = begin;
+    if (maxLineLength_ != 0 && end - begin > maxLineLength_) {
+      take(std::string_view(data + begin, maxLineLength_ + 1));
+      return false;
+    }
     std::ptrdiff_t count = ReadMore();
     if (count < 0) return false;
     if (count == 0) {

@@ -107,6 +107,12 @@ class UserList : private RecordArena {
   bool RemoveUser(const std::string& userName, std::string& message);
   bool CheckUser(const std::string& userName, const std::string& password, std::string& message);
 
+  // The two changes of an add, for those who make many at once: the
+  // digest of `record` for a new password, which keeps its salt and place;
+  // a new record at the end.
+  void SetPassword(Records::iterator record, std::string_view password);
+  void AppendUser(std::string_view userName, std::string_view salt, std::string_view password);
+
   // The password digest of user name + salt + password; reads no member.
   static std::string ComputeDigest(std::string_view userName, std::string_view salt,
                                    std::string_view password);

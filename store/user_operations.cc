@@ -14,6 +14,17 @@ std::string UserList::ComputeDigest(std::string_view userName, std::string_view 
   return ::ComputeDigest(userName, salt, password);
 }
 
+void UserList::SetPassword(Records::iterator record, std::string_view password) {
+  // An update keeps the salt and the place of the record.
+  record->digest =
+      RecordField(ComputeDigest(record->userName, record->salt, password), records.get_allocator());
+}
+
+void UserList::AppendUser(std::string_view userName, std::string_view salt,
+                          std::string_view password) {
+  records.emplace_back(userName, salt, ComputeDigest(userName, salt, password));
+}
+
 bool UserList::AddUser(const std::string& userName, const std::string& password, bool replace,
                        std::string& message) {
   message.clear();
@@ -23,13 +34,10 @@ bool UserList::AddUser(const std::string& userName, const std::string& password,
       message.append(" User entry already exists.");
       return false;
     }
-    // An update keeps the salt and the place of the record.
-    found->digest =
-        RecordField(ComputeDigest(userName, found->salt, password), records.get_allocator());
+    SetPassword(found, password);
     message.append(" Existing user entry updated.");
   } else {
-    std::string salt = MakeSalt();
-    records.emplace_back(userName, salt, ComputeDigest(userName, salt, password));
+    AppendUser(userName, MakeSalt(), password);
     message.append(" New user entry added.");
   }
   if (!Save(path)) {

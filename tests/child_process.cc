@@ -1,5 +1,6 @@
 #include "tests/child_process.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -63,6 +64,11 @@ void SetUpChild(const ChildSetup& setup, int out[2], int err[2]) {
   ::close(out[1]);
   ::close(err[0]);
   ::close(err[1]);
+  if (!setup.standardInput.empty()) {
+    int in = ::open(setup.standardInput.c_str(), O_RDONLY);
+    if (in < 0 || ::dup2(in, 0) < 0) std::_Exit(125);
+    ::close(in);
+  }
   if (!setup.workingDirectory.empty() && ::chdir(setup.workingDirectory.c_str()) != 0) {
     std::_Exit(125);
   }

@@ -8,6 +8,7 @@
 // How a child process is set up before it runs.
 struct ChildSetup {
   std::string workingDirectory;  // empty: the test's own
+  std::string standardInput;     // a file to read it from; empty: the test's own
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; -1: none
   bool asNobody = false;         // drop root to uid/gid 65534 (no-op when not root)
   std::vector<unsigned> groups;  // with asNobody: its only supplementary groups

@@ -4,11 +4,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <initializer_list>
+#include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "digest/password_digest.h"
+#include "library/libusers.h"
+#include "store/user_list.h"
 #include "tests/child_process.h"
 #include "tests/program.h"
 #include "tests/temp_dir.h"
@@ -158,6 +164,40 @@ ino_t Inode(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
+using NewUsers = std::vector<std::pair<std::string, std::string>>;  // names and passwords
+
+// The password file after a run: as it was (`file`, null for none), exactly
+// `expected`, or `expected` and a line for each new user, each with a salt
+// of its own making.
+void ExpectFile(const std::string& path, const char* file, ino_t before, After after,
+                const std::string& expected, const NewUsers& newUsers) {
+  std::string bytes = ReadFile(path);
+  switch (after) {
+    case After::kUntouched:
+      EXPECT_EQ(bytes, file != nullptr ? file : "<missing>");
+      EXPECT_EQ(Inode(path), before);
+      break;
+    case After::kExactly:
+      EXPECT_EQ(bytes, expected);
+      break;
+    case After::kAppended: {
+      ASSERT_EQ(bytes.substr(0, expected.size()), expected);
+      std::size_t at = expected.size();
+      for (const auto& [name, password] : newUsers) {
+        std::string line = bytes.substr(at, bytes.find('\n', at) + 1 - at);
+        std::string prefix = name + ":";
+        ASSERT_EQ(line.substr(0, prefix.size()), prefix);
+        std::string salt = line.substr(prefix.size(), 8);
+        EXPECT_EQ(line, prefix + salt + ":" + ComputeDigest(name, salt, password) + "\n");
+        EXPECT_EQ(salt.substr(3), "AAA==");
+        at += line.size();
+      }
+      EXPECT_EQ(at, bytes.size());
+      break;
+    }
+  }
+}
+
 TEST(CommandTest, EveryOutcome) {
   for (const Row& row : Rows()) {
     SCOPED_TRACE(row.name);
@@ -170,28 +210,199 @@ TEST(CommandTest, EveryOutcome) {
     EXPECT_EQ(result.output, row.output);
     EXPECT_EQ(result.exitStatus, row.exitStatus);
     EXPECT_EQ(result.errors, "");
+    ExpectFile(program.passwordFile(), row.file, before, row.after, row.expected,
+               {{row.newUser, row.newPassword}});
+  }
+}
 
-    std::string after = ReadFile(program.passwordFile());
-    switch (row.after) {
-      case After::kUntouched:
-        EXPECT_EQ(after, row.file != nullptr ? row.file : "<missing>");
-        EXPECT_EQ(Inode(program.passwordFile()), before);
-        break;
-      case After::kExactly:
-        EXPECT_EQ(after, row.expected);
-        break;
-      case After::kAppended: {
-        ASSERT_EQ(after.substr(0, row.expected.size()), row.expected);
-        std::string line = after.substr(row.expected.size());
-        std::string prefix = row.newUser + ":";
-        ASSERT_EQ(line.substr(0, prefix.size()), prefix);
-        std::string salt = line.substr(prefix.size(), 8);
-        EXPECT_EQ(line,
-                  prefix + salt + ":" + ComputeDigest(row.newUser, salt, row.newPassword) + "\n");
-        EXPECT_EQ(salt.substr(3), "AAA==");
-        break;
-      }
+const std::string kImportUsage =
+    "users-import - add, replace or remove many users of a password file\n"
+    "Usage: users-import FILE [-r] [-d]\n"
+    "Reads standard input, one user a line:\n"
+    "  name:password   adds the user; with -r, replaces the password of one who exists\n"
+    "  name            with -d, removes the user\n"
+    "Nothing is written unless every line can be applied.\n";
+const std::string kNothingWritten = "Import failed: 1 problem, nothing written.\n";
+
+std::string Imported(int added, int updated, int removed) {
+  return "Import successful: " + std::to_string(added) + " added, " + std::to_string(updated) +
+         " updated, " + std::to_string(removed) + " removed.\n";
+}
+
+// users-import FILE ..., with `input` on its standard input.
+ChildResult RunImport(const std::string& file, std::vector<std::string> arguments,
+                      const std::string& input) {
+  TempDir inputDir;
+  WriteFile(inputDir.File("input"), input);
+  ChildSetup setup;
+  setup.standardInput = inputDir.File("input");
+  for (std::string& argument : arguments) {
+    if (argument == "FILE") argument = file;
+  }
+  arguments.insert(arguments.begin(), "users-import");
+  return RunProgram(USERS_IMPORT_BINARY, arguments, setup);
+}
+
+TEST(CommandTest, EveryImportOutcome) {
+  const char* file = kFile.c_str();
+  const std::string sixteen = "sixteen-bytes-16";
+  struct ImportRow {
+    const char* name;
+    const char* file;                    // null: no password file
+    std::vector<std::string> arguments;  // "FILE": the password file
+    std::string input;
+    std::string output;
+    int exitStatus;
+    After after = After::kUntouched;
+    std::string expected = "";
+    NewUsers newUsers = {};
+    bool turnHeld = false;  // by another run for a second, which then adds erin
+  } rows[] = {
+      {"no argument", file, {}, "", kImportUsage, 1},
+      {"help", nullptr, {"FILE", "-?"}, "", kImportUsage, 0},
+      {"an option first", file, {"-r", "FILE"}, "", "Invalid Usage:\n" + kImportUsage, 1},
+      {"add",
+       file,
+       {"FILE"},
+       "carol:secret\ndave:p w:x\n",
+       Imported(2, 0, 0),
+       0,
+       After::kAppended,
+       kFile,
+       {{"carol", "secret"}, {"dave", "p w:x"}}},
+      {"replace keeps salt and place",
+       "alice:4hsAAA==:old\nbob:s:d\n",
+       {"FILE", "-r"},
+       "alice:new\n",
+       Imported(0, 1, 0),
+       0,
+       After::kExactly,
+       kAlice + "bob:s:d\n"},
+      {"remove", file, {"FILE", "-d"}, "alice\n", Imported(0, 0, 1), 0, After::kExactly, kBob},
+      {"mixed, CR LF and blank lines",
+       "alice:4hsAAA==:old\nbob:s:d\n",
+       {"FILE", "-d", "-r"},
+       "\r\nbob\r\n\nalice:new\r\ncarol:pw\r\n\r\n",
+       Imported(1, 1, 1),
+       0,
+       After::kAppended,
+       kAlice,
+       {{"carol", "pw"}}},
+      {"the largest name and password",
+       "",
+       {"FILE"},
+       sixteen + ":" + sixteen + "\r\n",
+       Imported(1, 0, 0),
+       0,
+       After::kAppended,
+       "",
+       {{sixteen, sixteen}}},
+      {"a name a byte longer",
+       file,
+       {"FILE"},
+       "carol:pw\n" + sixteen + "7:pw\n",
+       "Line 2: invalid user name.\n" + kNothingWritten,
+       1},
+      {"a missing user with -d",
+       file,
+       {"FILE", "-d"},
+       "alice\ncarol\n",
+       "Line 2: user not found.\n" + kNothingWritten,
+       1},
+      {"every problem, by line",
+       file,
+       {"FILE"},
+       "bob:pw\n:x\ncarol:\nbob:x\ndave\n" + std::string(40, 'x') + "\nerin:pw\n",
+       "Line 1: user already exists.\nLine 2: invalid user name.\nLine 3: invalid password.\n"
+       "Line 4: user also on line 1.\nLine 4: user already exists.\n"
+       "Line 5: no ':' between user name and password.\n"
+       "Line 6: too long; the input was not read further.\n"
+       "Import failed: 7 problems, nothing written.\n",
+       1},
+      {"nothing to do", file, {"FILE"}, "\n", Imported(0, 0, 0), 0},
+      {"the file missing",
+       nullptr,
+       {"FILE"},
+       "carol:pw\n",
+       "Import failed: unable to load the password file, nothing written.\n",
+       1},
+      {"a second run waits for the writers' turn",
+       file,
+       {"FILE"},
+       "carol:pw\n",
+       Imported(1, 0, 0),
+       0,
+       After::kAppended,
+       kFile,
+       {{"erin", "pw"}, {"carol", "pw"}},
+       true},
+  };
+  for (const ImportRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    std::string path = dir.File("users.dat");
+    if (row.file != nullptr) WriteFile(path, row.file);
+    ino_t before = Inode(path);
+
+    UserList holder;
+    if (row.turnHeld) {
+      ASSERT_TRUE(holder.Lock(path) && holder.Load(path));
     }
+    auto start = std::chrono::steady_clock::now();
+    std::thread release([&] {
+      if (!row.turnHeld) return;
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      std::string message;
+      EXPECT_TRUE(holder.AddUser("erin", "pw", false, message));
+    });
+    ChildResult result = RunImport(path, row.arguments, row.input);
+    release.join();
+    if (row.turnHeld) {
+      EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+    EXPECT_EQ(result.output, row.output);
+    EXPECT_EQ(result.exitStatus, row.exitStatus);
+    EXPECT_EQ(result.errors, "");
+    ExpectFile(path, row.file, before, row.after, row.expected, row.newUsers);
+  }
+}
+
+// Every user of a large import checks out, the salts of one second are
+// many, and users reads what users-import wrote. The file is read with the
+// list, its index and the digest comparison that users check rests on, as
+// running `users check` ten thousand times would take long.
+TEST(CommandTest, ImportedUsersCheckOut) {
+  constexpr int kUsers = 10000;
+  TempDir dir;
+  Program program(dir);
+  WriteFile(program.passwordFile(), kFile);
+  std::string input;
+  for (int i = 0; i < kUsers; ++i) {
+    input += "user" + std::to_string(i) + ":pw" + std::to_string(i * 7919) + "\n";
+  }
+  ASSERT_EQ(RunImport(program.passwordFile(), {"FILE"}, input).output, Imported(kUsers, 0, 0));
+
+  // Each checks out through the library, as a service checks it.
+  users_file* file = nullptr;
+  ASSERT_EQ(users_open(program.passwordFile().c_str(), &file), USERS_OK);
+  for (int i = 0; i < kUsers; ++i) {
+    std::string name = "user" + std::to_string(i), password = "pw" + std::to_string(i * 7919);
+    EXPECT_EQ(users_check(file, name.c_str(), password.c_str()), USERS_OK) << i;
+  }
+  users_close(file);
+  UserList list;
+  ASSERT_TRUE(list.Load(program.passwordFile()));
+  ASSERT_EQ(list.records.size(), kUsers + 2u);
+  std::set<std::string> salts;
+  for (const UserRecord& record : list.records) salts.insert(std::string(record.salt));
+  // Of 32768 salts, 10,000 draws give about 8,600 distinct ones.
+  EXPECT_GT(salts.size(), 8000u);
+  for (int i : {0, kUsers - 1}) {
+    EXPECT_EQ(
+        program
+            .Run({"check", "-u", "user" + std::to_string(i), "-p", "pw" + std::to_string(i * 7919)})
+            .output,
+        "Operation Successful:  Username and password match.\n");
   }
 }
 

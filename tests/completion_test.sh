@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Drives the bash completion function as bash would, in a scratch directory
-# with a password file, and compares what it offers.
+# Drives the bash completion functions of users ($1) and users-import ($2)
+# as bash would, in a scratch directory with a password file, and compares
+# what they offer.
 set -u
 source "$1"
 cd "$(mktemp -d)"
@@ -9,12 +10,13 @@ printf 'alice:s:d\r\nalbert:s:d\n::bob:::s:d:\nbad:line\n' > users.dat
 printf 'tool:s:d\n' > tool.dat
 
 failures=0 cases=0
+complete_with=_users
 expect() {  # expect "WANTED" WORDS...
   local wanted=$1
   shift
   COMP_WORDS=("$@")
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-  _users
+  "$complete_with"
   local got="${COMPREPLY[*]}"
   cases=$((cases + 1))
   if [[ $got != "$wanted" ]]; then
@@ -35,6 +37,14 @@ expect "" users check -p ""
 expect "tool" ./tool.exe remove -u ""
 expect "" /nowhere/users remove -u ""
 expect "" users junk ""
+
+# users-import ($2): the file first, then each option once.
+source "$2"
+complete_with=_users_import
+expect "users.dat" users-import u
+expect "-h" users-import -
+expect "-r -d -h" users-import users.dat ""
+expect "-d -h" users-import users.dat -r ""
 
 echo "$((cases - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]

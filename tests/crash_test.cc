@@ -1,6 +1,7 @@
 // A run ended by a signal at any moment of its save leaves the old or the
 // new file, whole, and no temporary file that outlives the next save.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -26,6 +27,8 @@ constexpr int kRecords = 200000;
 // Kills spread over a run, and fewer of each signal that cleans up.
 constexpr int kKills = 40;
 constexpr int kCleanEnds = 15;
+// Users an import adds at once.
+constexpr int kImported = 100;
 
 TEST(CrashTest, KilledSavesLeaveAWholeFile) {
   TempDir dir;
@@ -45,18 +48,25 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
   // Every catchable signal that ends a process cleans up after itself; a
   // kill cannot, and what it leaves the next save removes. A rewrite in
   // place (taken for a file with a second name) holds every signal off until
-  // it is done; only a kill could cut it short.
+  // it is done; only a kill could cut it short. An import of many users
+  // takes the same save. What kills leave, only a save removes, so the
+  // kills come after the other signals of their way of saving.
   struct Phase {
     int signal;
     int kills;
     bool inPlace;
-  } phases[] = {
-      {SIGINT, kCleanEnds, false},  {SIGHUP, kCleanEnds, false},  {SIGTERM, kCleanEnds, false},
-      {SIGUSR1, kCleanEnds, false}, {SIGALRM, kCleanEnds, false}, {SIGABRT, kCleanEnds, false},
-      {SIGKILL, kKills, false},     {SIGINT, kCleanEnds, true},   {SIGTERM, kCleanEnds, true},
-      {SIGUSR1, kCleanEnds, true},  {SIGUSR2, kCleanEnds, true},  {SIGALRM, kCleanEnds, true}};
+    bool import = false;
+  } phases[] = {{SIGINT, kCleanEnds, false},        {SIGHUP, kCleanEnds, false},
+                {SIGTERM, kCleanEnds, false},       {SIGUSR1, kCleanEnds, false},
+                {SIGALRM, kCleanEnds, false},       {SIGABRT, kCleanEnds, false},
+                {SIGTERM, kCleanEnds, false, true}, {SIGKILL, kKills, false},
+                {SIGKILL, kKills / 2, false, true}, {SIGINT, kCleanEnds, true},
+                {SIGTERM, kCleanEnds, true},        {SIGUSR1, kCleanEnds, true},
+                {SIGUSR2, kCleanEnds, true},        {SIGALRM, kCleanEnds, true},
+                {SIGTERM, kCleanEnds, true, true}};
+  TempDir inputDir;  // beside, so that the password file's directory holds only what saves make
   int oldSeen = 0, newSeen = 0, leftBehind = 0, leftovers = 0, round = 0;
-  for (const auto& [signal, kills, inPlace] : phases) {
+  for (const auto& [signal, kills, inPlace, import] : phases) {
     if (inPlace && !std::filesystem::exists(dir.File("other.dat"))) {
       // The last save removed what the kills left.
       ASSERT_EQ(program.Run({"add", "-u", "after", "-p", "pw"}).exitStatus, 0);
@@ -69,18 +79,34 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
     for (int kill = 0; kill < kills; ++kill, ++round) {
       // An add keeps the old bytes where they are, so an in-place rewrite is
       // checked with a remove of the first user, which moves every byte.
-      std::string name = "killed" + std::to_string(round);
       std::string first = content.substr(0, content.find(':'));
-      std::vector<std::string> arguments = {dir.File("users"), "add", "-u", name, "-p", "pw"};
-      if (inPlace) arguments = {dir.File("users"), "remove", "-u", first};
+      std::vector<std::string> newNames, arguments;
+      if (import) {
+        std::string input = inPlace ? first + "\n" : "";
+        for (int i = 0; i < kImported; ++i) {
+          newNames.push_back("killed" + std::to_string(round) + "_" + std::to_string(i));
+          input += newNames.back() + ":pw\n";
+        }
+        WriteFile(inputDir.File("input"), input);
+        arguments = {"users-import", program.passwordFile(), "-d"};
+      } else if (inPlace) {
+        arguments = {dir.File("users"), "remove", "-u", first};
+      } else {
+        newNames = {"killed" + std::to_string(round)};
+        arguments = {dir.File("users"), "add", "-u", newNames[0], "-p", "pw"};
+      }
       pid_t pid = ::fork();
       if (pid == 0) {
         // As a shell starts a command in the foreground.
         for (int reset : {SIGINT, SIGHUP, SIGTERM}) ::signal(reset, SIG_DFL);
+        if (import) {
+          int input = ::open(inputDir.File("input").c_str(), O_RDONLY);
+          if (input < 0 || ::dup2(input, 0) < 0) std::_Exit(125);
+        }
         std::vector<char*> argv;
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
-        ::execv(USERS_BINARY, argv.data());
+        ::execv(import ? USERS_IMPORT_BINARY : USERS_BINARY, argv.data());
         std::_Exit(127);
       }
       // An in-place rewrite comes at the end of a run: aim the kills there.
@@ -89,22 +115,26 @@ TEST(CrashTest, KilledSavesLeaveAWholeFile) {
       ::kill(pid, signal);
       int status;
       ::waitpid(pid, &status, 0);
-      SCOPED_TRACE("signal " + std::to_string(signal) + ", kill " + std::to_string(kill));
+      SCOPED_TRACE("signal " + std::to_string(signal) + ", kill " + std::to_string(kill) +
+                   (import ? ", import" : ""));
       ASSERT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == signal : WEXITSTATUS(status) == 0);
 
+      // The old content, or the new: without the first user for a change
+      // in place, and one line for each new user, all of them.
       std::string after = ReadFile(program.passwordFile());
       if (after == content) {
         ++oldSeen;
-      } else if (inPlace) {
-        ASSERT_EQ(after, content.substr(content.find('\n') + 1)) << "only " << first << " gone";
-        content = after;
-        ++newSeen;
       } else {
-        // The new content: the old lines and one more for the new user.
-        ASSERT_EQ(after.substr(0, content.size()), content);
-        std::string added = after.substr(content.size());
-        ASSERT_EQ(added.rfind(name + ":", 0), 0u);
-        ASSERT_EQ(added.size(), name.size() + 1 + 8 + 1 + 24 + 1);
+        std::string kept = inPlace ? content.substr(content.find('\n') + 1) : content;
+        ASSERT_EQ(after.substr(0, kept.size()), kept) << "only " << first << " gone";
+        std::size_t at = kept.size();
+        for (const std::string& name : newNames) {
+          ASSERT_EQ(after.compare(at, name.size() + 1, name + ":"), 0) << name;
+          at += name.size() + 1 + 8 + 1 + 24;
+          ASSERT_EQ(after.compare(at, 1, "\n"), 0) << name;
+          ++at;
+        }
+        ASSERT_EQ(at, after.size());
         content = after;
         ++newSeen;
       }

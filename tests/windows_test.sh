@@ -2,10 +2,12 @@
 # Runs the Windows program ($1, users.exe) under Wine from the Linux side:
 # CR LF line ends on the console and in the password file, LF files load,
 # add/check/remove round trip, and the file is found beside the program.
-# $2 is a program that holds a file open as other programs may.
+# $2 is a program that holds a file open as other programs may, $3
+# users-import.exe.
 set -u
 exe=$1
 holder=$2
+importer=$3
 dir=$(mktemp -d)
 other=$(mktemp -d)
 trap 'rm -rf "$dir" "$other"' EXIT
@@ -128,6 +130,9 @@ for folder in "$other/日本" "$other/Łódź" "$long"; do
   program=$folder/users.exe
   expect "folder ${folder: -10}: add" "$added" 0 add -u alice -p pw
   expect "folder ${folder: -10}: check" "$match" 0 check -u alice -p pw
+  got=$(printf 'bob:pw\n' | wine "$importer" "$(winepath -w "$folder/users.dat")")
+  check "folder ${folder: -10}: import" [ "$got" = "Import successful: 1 added, 0 updated, 0 removed.$cr" ]
+  expect "folder ${folder: -10}: imported user" "$match" 0 check -u bob -p pw
 done
 program=$dir/users.exe
 
@@ -152,6 +157,34 @@ echo left >"$dir/users.dat.tmp-Ro1234"
 chmod a-w "$dir/users.dat.tmp-Ro1234"
 expect "add removes a read-only leftover" "$added" 0 add -u dave -p pw
 check "read-only leftover gone" [ ! -e "$dir/users.dat.tmp-Ro1234" ]
+
+# users-import: a list on standard input, CR LF or LF, all of it or nothing.
+import() {  # import NAME WANTED_OUTPUT WANTED_STATUS INPUT ARGS...
+  local name=$1 wanted=$2 status=$3 input=$4
+  shift 4
+  local got
+  got=$(cd "$dir" && printf '%s' "$input" | wine "$importer" "$@"; echo "[$?]")
+  cases=$((cases + 1))
+  wanted="$wanted"$'\n'"[$status]"
+  if [[ $got != "$wanted" ]]; then
+    echo "FAIL: $name: got $(printf %q "$got"), wanted $(printf %q "$wanted")"
+    failures=$((failures + 1))
+  fi
+}
+printf 'alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\n' >"$dir/users.dat"
+import "import" "Import successful: 2 added, 0 updated, 0 removed.$cr" 0 \
+  $'imp1:pw\r\n\r\nimp2:p w:x\r\n' users.dat
+expect "imported user checks" "$match" 0 check -u imp2 -p "p w:x"
+before=$(cat "$dir/users.dat")
+import "a bad line writes nothing" \
+  "Line 2: no ':' between user name and password.$cr"$'\n'"Import failed: 1 problem, nothing written.$cr" 1 \
+  $'imp3:pw\nimp4\n' users.dat
+file_is "$before" "a bad line writes nothing"
+import "replace and remove" "Import successful: 0 added, 1 updated, 2 removed.$cr" 0 \
+  $'imp1\nimp2\nalice:new\n' users.dat -d -r
+file_is "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==$cr" "replaced and removed"
+import "missing file" "Import failed: unable to load the password file, nothing written.$cr" 1 \
+  $'a:b\n' nowhere.dat
 
 echo "$((cases - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]

@@ -33,11 +33,11 @@ std::string InCodePage(const wchar_t* wide) {
 
 }  // namespace
 
-Arguments::Arguments(int argc, wchar_t** argv) {
+Arguments::Arguments(int argc, wchar_t** argv, bool allUtf8) {
   wideCount = argc;
   wideArguments = argv;
   for (int i = 0; i < argc; ++i) {
-    strings_.push_back(i == 0 ? Narrow(argv[i]) : InCodePage(argv[i]));
+    strings_.push_back(i == 0 || allUtf8 ? Narrow(argv[i]) : InCodePage(argv[i]));
   }
   for (std::string& argument : strings_) pointers_.push_back(argument.data());
   pointers_.push_back(nullptr);

@@ -13,10 +13,11 @@ namespace platform::windows {
 // it may lie in any folder. Every other argument comes in the ANSI code
 // page, the bytes that user names and password digests have always been
 // made of, but exactly: a character the code page cannot hold becomes "?",
-// which the command line refuses, and never a look-alike ("Ł" as "L").
+// which the command line refuses, and never a look-alike ("Ł" as "L"); or,
+// for a program whose arguments are all paths, as UTF-8 too.
 class Arguments {
  public:
-  Arguments(int argc, wchar_t** argv);
+  Arguments(int argc, wchar_t** argv, bool allUtf8 = false);
   Arguments(const Arguments&) = delete;
   Arguments& operator=(const Arguments&) = delete;
   ~Arguments();

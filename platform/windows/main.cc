@@ -6,6 +6,7 @@
 // look-alikes of the characters the code page lacks.
 int wmain(int argc, wchar_t** argv) {
   platform::PrepareProcess();
-  platform::windows::Arguments arguments(argc, argv);
+  platform::windows::Arguments arguments(
+      argc, argv, platform::kArgumentBytes == platform::ArgumentBytes::kUtf8);
   return platform::ProgramMain(arguments.count(), arguments.values());
 }

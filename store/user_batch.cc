@@ -1,0 +1,85 @@
+#include "store/user_batch.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "store/user_index.h"
+
+void UserBatch::Add(std::uint64_t line, std::string_view userName, std::string_view password) {
+  passwords_.insert(passwords_.end(), password.begin(), password.end());
+  Append(line, userName, false);
+}
+
+void UserBatch::Remove(std::uint64_t line, std::string_view userName) {
+  Append(line, userName, true);
+}
+
+void UserBatch::Append(std::uint64_t line, std::string_view userName, bool remove) {
+  std::string number = std::to_string(changes_.size());
+  names_.records.emplace_back(userName, number, std::string_view());
+  changes_.push_back({line, remove, passwords_.size()});
+}
+
+std::string_view UserBatch::Password(std::size_t change) const {
+  std::size_t begin = change == 0 ? 0 : changes_[change - 1].passwordEnd;
+  return {passwords_.data() + begin, changes_[change].passwordEnd - begin};
+}
+
+std::size_t UserBatch::ChangeOf(UserList::Records::const_iterator name) {
+  std::string_view number = name->salt;
+  std::size_t change = 0;
+  std::from_chars(number.data(), number.data() + number.size(), change);
+  return change;
+}
+
+std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
+  std::vector<Fault> faults;
+  UserIndex index(names_.records);
+  // One walk finds the first record of each name, for the first change of
+  // the name, which the index gives.
+  found_.assign(changes_.size(), list.records.end());
+  for (auto record = list.records.begin(); record != list.records.end(); ++record) {
+    auto name = index.Find(record->userName);
+    if (name == names_.records.end()) continue;
+    std::size_t change = ChangeOf(name);
+    if (found_[change] == list.records.end()) found_[change] = record;
+  }
+  std::size_t change = 0;
+  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
+    const Change& c = changes_[change];
+    std::size_t first = ChangeOf(index.Find(name->userName));
+    if (first != change) {
+      faults.push_back({c.line, Problem::kNameTwice, changes_[first].line});
+      found_[change] = found_[first];
+    }
+    bool exists = found_[change] != list.records.end();
+    if (c.remove && !exists) faults.push_back({c.line, Problem::kMissing, 0});
+    if (!c.remove && exists && !replace_) faults.push_back({c.line, Problem::kExists, 0});
+  }
+  std::stable_sort(faults.begin(), faults.end(),
+                   [](const Fault& a, const Fault& b) { return a.line < b.line; });
+  return faults;
+}
+
+bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
+  // Each record is found by one change at most, as each name comes once:
+  // erasing one leaves the others found.
+  std::string salt;
+  std::size_t change = 0;
+  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
+    UserList::Records::iterator record = found_[change];
+    if (changes_[change].remove) {
+      list.records.erase(record);
+      ++counts.removed;
+    } else if (record != list.records.end()) {
+      list.SetPassword(record, Password(change));
+      ++counts.updated;
+    } else {
+      if (!salts.Next(salt)) return false;
+      list.AppendUser(name->userName, salt, Password(change));
+      ++counts.added;
+    }
+  }
+  found_.clear();
+  return true;
+}
