@@ -24,7 +24,8 @@ std::string Applied(UserBatch& batch) {
   UserBatch::Counts counts;
   if (!batch.Apply(list, salts, counts)) return "<no salt>";
   std::string shown;
-  for (const UserRecord& r : list.records) {
+  for (const UserRecord& record : list.records) {
+    RecordFields r = list.FieldsOf(record);
     shown += std::string(r.userName) + (r.salt == "s" ? "" : "|" + std::string(r.digest)) + "\n";
   }
   return shown;

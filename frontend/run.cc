@@ -6,6 +6,7 @@
 #include "frontend/command_line.h"
 #include "frontend/console.h"
 #include "platform/platform.h"
+#include "platform/system.h"
 #include "store/user_list.h"
 
 namespace {
@@ -31,7 +32,9 @@ enum class Ending { kOperation, kUnableToLoad, kNeedUserAndPassword, kNeedUser }
 // this run a failure, not a hang.
 Ending RunOperation(const CommandLine& command, const std::string& path, bool& succeeded,
                     std::string& message) {
-  UserList list;
+  // The records stay in the file, which the list holds until it ends:
+  // memory follows the records, not the file's bytes.
+  UserList list(platform::NativeSystem(), UserList::Keeping::kPlaces);
   bool changes = command.operation == Operation::kAdd || command.operation == Operation::kRemove;
   if (changes && !list.Lock(path)) {
     message = UserList::kSaveFailed;
@@ -51,6 +54,9 @@ Ending RunOperation(const CommandLine& command, const std::string& path, bool& s
     case Operation::kCheck:
       if (!namesBoth) return Ending::kNeedUserAndPassword;
       succeeded = list.CheckUser(command.userName, command.password, message);
+      // What it compared was read from the file after the load: a file
+      // changed meanwhile is a file that could not be loaded.
+      if (!list.Intact()) return Ending::kUnableToLoad;
       break;
     case Operation::kNone:
       break;

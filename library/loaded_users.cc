@@ -37,7 +37,7 @@ bool LoadedUsers::Load(const std::string& path) {
   loadStarted_ = Now();
   auto list = std::make_unique<UserList>();
   if (!list->Load(path)) return false;
-  index_.emplace(list->records);
+  index_.emplace(*list);
   list_ = std::move(list);
   return true;
 }
@@ -51,9 +51,11 @@ users_result LoadedUsers::Check(std::string_view name, std::string_view password
   if (list_ == nullptr) return USERS_UNAVAILABLE;
   auto record = index_->Find(name);
   bool known = record != list_->records.end();
-  std::string computed =
-      ComputeDigest(name, known ? std::string_view(record->salt) : kNoSalt, password);
-  bool equal = DigestsEqual(computed, known ? std::string_view(record->digest) : kNoDigest);
+  // The list keeps copies of its records, which checks from many threads
+  // read at once; none reads the file.
+  RecordFields fields = known ? list_->FieldsOf(*record) : RecordFields{name, kNoSalt, kNoDigest};
+  std::string computed = ComputeDigest(name, fields.salt, password);
+  bool equal = DigestsEqual(computed, fields.digest);
   platform::Wipe(computed);
   if (!known) return USERS_UNKNOWN_USER;
   // The program never stores an empty password; a file edited to hold the

@@ -158,16 +158,27 @@ void HeldFile::CloseFile() {
 }
 
 std::ptrdiff_t HeldFile::Read(char* buffer, std::size_t capacity) {
+  std::ptrdiff_t count = ReadAt(readOffset_, buffer, capacity);
+  if (count > 0) readOffset_ += static_cast<std::uint64_t>(count);
+  return count;
+}
+
+std::ptrdiff_t HeldFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity) const {
   std::size_t count = 0;
-  if (system_.ReadAt(handle_, readOffset_, buffer, capacity, &count) != Error::kNone) return -1;
-  readOffset_ += count;
+  if (system_.ReadAt(handle_, offset, buffer, capacity, &count) != Error::kNone) return -1;
   return static_cast<std::ptrdiff_t>(count);
 }
 
 bool HeldFile::StillNamed() const {
   FileInfo named;
   return system_.Inspect(directory_, name_, &named) == Error::kNone &&
-         named.type == FileType::kRegular && SameFile(named, info_);
+         named.type == FileType::kRegular && SameFile(named, info_) && named.size == info_.size;
+}
+
+bool HeldFile::Unchanged() const {
+  FileInfo now;
+  return IsOpen() && system_.Describe(handle_, &now) == Error::kNone && SameFile(now, info_) &&
+         now.size == info_.size && now.modified == info_.modified;
 }
 
 bool HeldFile::MayStillChange(FileInfo* now) const {

@@ -64,13 +64,20 @@ class HeldFile {
 
   // Reads the next bytes: the count, 0 at the end, -1 on a read error.
   std::ptrdiff_t Read(char* buffer, std::size_t capacity);
+  // Reads bytes at `offset`, as Read does.
+  std::ptrdiff_t ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity) const;
   // Makes the next Read start at the beginning.
   void Rewind() { readOffset_ = 0; }
   // The file's size when it was opened.
   std::size_t SizeHint() const { return static_cast<std::size_t>(info_.size); }
 
-  // Whether the name still names the file that was opened.
+  // Whether the name still names the file that was opened, of the size it
+  // had then: only a writer that does not take turns could have cut it
+  // meanwhile, and then a save must not write what it loaded before.
   bool StillNamed() const;
+  // Whether the open file still has the size and the time it had when
+  // opened, which any write gives it.
+  bool Unchanged() const;
 
   // Whether the file may be changed now: held for a change and writable,
   // still named, and allowed by the rule above as it stands now; `*now` is

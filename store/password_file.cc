@@ -1,6 +1,8 @@
 // Reading and writing the password file: one record a line, the fields
 // user name, salt and digest separated by ':'.
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <list>
 #include <string>
@@ -15,8 +17,9 @@
 
 namespace {
 
-// Lines are gathered into writes of about this size: few system calls, and
-// a buffer that stays in the processor's cache.
+// Lines are gathered into writes of about this size, and read back from
+// the file in reads of about this size: few system calls, and a buffer that
+// stays in the processor's cache.
 constexpr std::size_t kBlockSize = 128 << 10;
 
 }  // namespace
@@ -43,15 +46,26 @@ bool UserList::Load(const std::string& filePath) {
   loadedFile_ = platform::FileInfo();
   if (!Reach(path, safe_file::HeldFile::Purpose::kRead)) return false;
   file_.Rewind();
-  bool read = ReadRecords(
-      [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); },
-      file_.SizeHint());
+  records.clear();
+  placed_ = lost_ = false;
+  window_.clear();
+  // Each line's place: where the one before it ended, and its line feed.
+  std::uint64_t offset = 0;
+  const bool keepPlaces = keeping_ == Keeping::kPlaces;
+  bool read = LineReader([this](char* buffer,
+                                std::size_t capacity) { return file_.Read(buffer, capacity); },
+                         file_.SizeHint())
+                  .ForEachLine([&](std::string_view line) {
+                    std::uint64_t at = offset;
+                    offset += line.size() + 1;
+                    return AddLine(line, keepPlaces ? at : kNoPlace);
+                  });
   // Described before the content was read: a change made meanwhile shows
   // as a change later, never the other way round.
   if (read) loadedFile_ = file_.info();
-  // A run that only reads lets the file go at once; one that changes it
-  // keeps it for its save.
-  if (!file_.HeldForChange()) file_.Close();
+  // A run that only reads lets the file go at once, unless its records are
+  // still to be read there; one that changes it keeps it for its save.
+  if (!file_.HeldForChange() && !placed_) file_.Close();
   return read;
 }
 
@@ -64,13 +78,23 @@ bool UserList::StillLoaded() const {
 
 bool UserList::Save(const std::string& filePath) {
   if (!Reach(filePath, safe_file::HeldFile::Purpose::kChange)) return false;
+  // Records in the file are written from the file that was loaded, as it
+  // was; it may have been opened again for the save.
+  const platform::FileInfo& held = file_.info();
+  if (placed_ && !(platform::SameFile(held, loadedFile_) && held.size == loadedFile_.size &&
+                   held.modified == loadedFile_.modified)) {
+    file_.Close();
+    return false;
+  }
   bool saved;
   {
     safe_file::FileReplacement replacement(file_);
+    // What was read from the file meanwhile is what was loaded only if no
+    // one wrote it since.
     saved =
         replacement.Begin() &&
         WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); }) &&
-        replacement.Commit();
+        (!placed_ || file_.Unchanged()) && replacement.Commit();
   }
   // The change is over: the next run may take its turn.
   file_.Close();
@@ -80,44 +104,83 @@ bool UserList::Save(const std::string& filePath) {
 bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
   records.clear();
   return LineReader(read, sizeHint).ForEachLine([this](std::string_view line) {
-    return AddLine(line);
+    return AddLine(line, kNoPlace);
   });
 }
 
-bool UserList::AddLine(std::string_view line) {
+bool UserList::AddLine(std::string_view line, std::uint64_t offset) {
+  const std::string_view raw = line;
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   Fields fields = SplitFields(line);
   if (fields.count == 0) return true;
   if (fields.count != 3) return false;
   const auto& [name, salt, digest] = fields.first;
-  // Most lines are "name:salt:digest" and short enough for one-byte sizes:
-  // the line itself makes its record's block, in one copy.
-  if (fields.joinedBySingleColons && line.size() < 0x80) {
-    records.emplace_back(line, name.size(), name.size() + 1 + salt.size());
+  // A line just as a save would write it, line feed and all, stays where
+  // it is (the last line of a file that ends without one is copied).
+  const std::string_view lineEnd = platform::kFileLineEnd;
+  if (offset != kNoPlace && fields.joinedBySingleColons &&
+      raw.size() + 1 - line.size() == lineEnd.size() && offset + raw.size() < file_.info().size &&
+      offset < UserRecord::kLargestOffset) {
+    records.emplace_back(UserRecord::InFile{offset, name});
+    placed_ = true;
   } else {
     records.emplace_back(name, salt, digest);
   }
   return true;
 }
 
+std::string_view UserList::LineAt(std::uint64_t offset) const {
+  for (;;) {
+    if (offset >= windowStart_ && offset < windowStart_ + window_.size()) {
+      std::size_t at = static_cast<std::size_t>(offset - windowStart_);
+      std::size_t end = window_.find('\n', at);
+      if (end != std::string::npos) return std::string_view(window_).substr(at, end + 1 - at);
+      // Not whole here: read again from its start, twice as much if it
+      // filled the window.
+      if (at == 0 && window_.size() >= kBlockSize) window_.resize(window_.size() * 2);
+    }
+    std::size_t size = std::max(window_.size(), kBlockSize);
+    window_.resize(size);
+    std::ptrdiff_t count = file_.ReadAt(offset, window_.data(), size);
+    window_.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    windowStart_ = offset;
+    if (window_.find('\n') == std::string::npos && window_.size() < size) {
+      // The file ends, or cannot be read, before the line does.
+      lost_ = true;
+      window_.clear();
+      return {};
+    }
+  }
+}
+
+RecordFields UserList::FieldsOf(const UserRecord& record) const {
+  if (!record.inFile()) return RecordFields::Of(record.text());
+  std::string_view line = LineAt(record.offset());
+  // As loaded, a line of the usual form: three fields, this line end.
+  const std::string_view lineEnd = platform::kFileLineEnd;
+  if (line.size() <= lineEnd.size() || line.substr(line.size() - lineEnd.size()) != lineEnd) {
+    lost_ = true;
+    return {};
+  }
+  return RecordFields::Of(line.substr(0, line.size() - lineEnd.size()));
+}
+
+bool UserList::Intact() const { return !lost_ && (!placed_ || file_.Unchanged()); }
+
 bool UserList::WriteRecords(const WriteFunction& write) const {
   // The save is atomic, so lines are gathered into large writes instead of
   // being flushed one by one.
   std::string buffer;
   for (const UserRecord& record : records) {
-    std::string_view name = record.userName, salt = record.salt, digest = record.digest;
-    // Strings that stand in order in one block, one-byte sizes between
-    // them, take one copy, the sizes becoming the separators.
-    if (salt.data() == name.data() + name.size() + 1 &&
-        digest.data() == salt.data() + salt.size() + 1) {
-      std::size_t start = buffer.size();
-      buffer.append(name.data(),
-                    static_cast<std::size_t>(digest.data() - name.data()) + digest.size());
-      buffer[start + name.size()] = buffer[start + name.size() + 1 + salt.size()] = ':';
+    // A line in the file is written as it stands there, its line end
+    // included; one in the arena, as its fields and this system's line end.
+    if (record.inFile()) {
+      std::string_view line = LineAt(record.offset());
+      if (line.empty()) return false;
+      buffer.append(line);
     } else {
-      buffer.append(name).append(1, ':').append(salt).append(1, ':').append(digest);
+      buffer.append(record.text()).append(platform::kFileLineEnd);
     }
-    buffer.append(platform::kFileLineEnd);
     if (buffer.size() >= kBlockSize) {
       if (!write(buffer)) return false;
       buffer.clear();

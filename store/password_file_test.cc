@@ -35,7 +35,8 @@ long ResidentKilobytes() {
 // The records as "name|salt|digest" lines, so that a test shows them whole.
 std::string Show(const UserList& list) {
   std::string shown;
-  for (const UserRecord& r : list.records) {
+  for (const UserRecord& record : list.records) {
+    RecordFields r = list.FieldsOf(record);
     shown +=
         std::string(r.userName) + "|" + std::string(r.salt) + "|" + std::string(r.digest) + "\n";
   }
@@ -101,9 +102,9 @@ TEST(PasswordFileTest, LongLinesGrowTheBuffer) {
   UserList list;
   ASSERT_TRUE(ReadBytes(list, "a:s:d\n" + name + ":salt:digest\nb:t:e"));
   ASSERT_EQ(list.records.size(), 3u);
-  EXPECT_EQ(list.records.begin()->userName, "a");
-  EXPECT_EQ(std::next(list.records.begin())->userName.size(), name.size());
-  EXPECT_EQ(list.records.back().userName, "b");
+  EXPECT_EQ(list.FieldsOf(*list.records.begin()).userName, "a");
+  EXPECT_EQ(list.FieldsOf(*std::next(list.records.begin())).userName.size(), name.size());
+  EXPECT_EQ(list.FieldsOf(list.records.back()).userName, "b");
 }
 
 // A valid file cut at every length never crashes the reader and keeps the
@@ -203,7 +204,7 @@ TEST(PasswordFileTest, SaveThenLoadRoundTrips) {
                                 std::string(3000, 'd') + end + "alice:AAAAAA==:x\r" + end);
   UserList loaded;
   ASSERT_TRUE(loaded.Load(path));
-  EXPECT_EQ(std::next(loaded.records.begin(), 1)->digest.size(), 3000u);
+  EXPECT_EQ(loaded.FieldsOf(*std::next(loaded.records.begin(), 1)).digest.size(), 3000u);
   EXPECT_EQ(loaded.records.size(), 3u);
 
   UserList empty;

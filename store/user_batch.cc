@@ -25,8 +25,8 @@ std::string_view UserBatch::Password(std::size_t change) const {
   return {passwords_.data() + begin, changes_[change].passwordEnd - begin};
 }
 
-std::size_t UserBatch::ChangeOf(UserList::Records::const_iterator name) {
-  std::string_view number = name->salt;
+std::size_t UserBatch::ChangeOf(UserList::Records::const_iterator name) const {
+  std::string_view number = names_.FieldsOf(*name).salt;
   std::size_t change = 0;
   std::from_chars(number.data(), number.data() + number.size(), change);
   return change;
@@ -34,12 +34,12 @@ std::size_t UserBatch::ChangeOf(UserList::Records::const_iterator name) {
 
 std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   std::vector<Fault> faults;
-  UserIndex index(names_.records);
+  UserIndex index(names_);
   // One walk finds the first record of each name, for the first change of
   // the name, which the index gives.
   found_.assign(changes_.size(), list.records.end());
   for (auto record = list.records.begin(); record != list.records.end(); ++record) {
-    auto name = index.Find(record->userName);
+    auto name = index.Find(list.FieldsOf(*record).userName);
     if (name == names_.records.end()) continue;
     std::size_t change = ChangeOf(name);
     if (found_[change] == list.records.end()) found_[change] = record;
@@ -47,7 +47,7 @@ std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   std::size_t change = 0;
   for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
     const Change& c = changes_[change];
-    std::size_t first = ChangeOf(index.Find(name->userName));
+    std::size_t first = ChangeOf(index.Find(names_.FieldsOf(*name).userName));
     if (first != change) {
       faults.push_back({c.line, Problem::kNameTwice, changes_[first].line});
       found_[change] = found_[first];
@@ -76,7 +76,7 @@ bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
       ++counts.updated;
     } else {
       if (!salts.Next(salt)) return false;
-      list.AppendUser(name->userName, salt, Password(change));
+      list.AppendUser(names_.FieldsOf(*name).userName, salt, Password(change));
       ++counts.added;
     }
   }

@@ -88,7 +88,7 @@ class UserBatch {
   void Append(std::uint64_t line, std::string_view userName, bool remove);
   std::string_view Password(std::size_t change) const;
   // The change of a record of names_.
-  static std::size_t ChangeOf(UserList::Records::const_iterator name);
+  std::size_t ChangeOf(UserList::Records::const_iterator name) const;
 
   bool replace_;
   // The names in the order of their changes, as records of a list of their

@@ -2,6 +2,7 @@
 #define USERS_STORE_USER_INDEX_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -12,21 +13,26 @@
 // of a name. For those who look up many names in one list (a service that
 // checks passwords, a bulk change). It holds iterators into the list: it
 // stays valid while records are changed in place, and is built again after
-// a record is added or removed.
+// a record is added or removed. It reads names through the list, so a
+// list that keeps its records in the file is read there.
 class UserIndex {
  public:
-  explicit UserIndex(UserList::Records& records);
+  explicit UserIndex(UserList& list);
 
   // The first record whose user name equals `userName` byte for byte, or
-  // the list's end.
+  // the list's end. `userName` must not be a name the list read from its
+  // file, which the lookup may read over.
   UserList::Records::iterator Find(std::string_view userName) const;
 
  private:
-  static std::size_t Hash(std::string_view name);
+  static std::uint64_t Hash(std::string_view name);
 
-  // Open addressing with linear probing; an empty slot holds end_.
-  std::vector<UserList::Records::iterator> slots_;
+  const UserList& list_;
   UserList::Records::iterator end_;
+  // Open addressing with linear probing. Each slot keeps part of its name's
+  // hash (0: empty), so that a probe reads a record only when that matches.
+  std::vector<UserList::Records::iterator> slots_;
+  std::vector<std::uint32_t> tags_;
   std::size_t mask_ = 0;
 };
 

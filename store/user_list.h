@@ -1,7 +1,9 @@
 #ifndef USERS_STORE_USER_LIST_H_
 #define USERS_STORE_USER_LIST_H_
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <list>
@@ -19,6 +21,12 @@
 // The records and their strings come from the list's own arena, a base so
 // that it is there before `records` is made and until it is gone: a list may
 // allocate even while it is empty.
+//
+// A list keeps copies of its records' fields, or (Keeping::kPlaces) leaves
+// the lines of the usual form in its file and reads them there: the file
+// then stays open, under the lock or the turn of its load, until the list
+// ends or saves, and a list that finds it changed meanwhile fails its
+// operation (Intact) rather than use what it reads.
 class UserList : private RecordArena {
  public:
   using Records = std::list<UserRecord, RecordArena::Allocator<UserRecord>>;
@@ -30,14 +38,29 @@ class UserList : private RecordArena {
   std::string path;
   Records records{Records::allocator_type(this)};
 
+  enum class Keeping { kCopies, kPlaces };
+
   // `system` reaches the password file; tests give one that fails calls.
-  explicit UserList(platform::System& system = platform::NativeSystem()) : file_(system) {}
+  explicit UserList(platform::System& system = platform::NativeSystem(),
+                    Keeping keeping = Keeping::kCopies)
+      : file_(system), keeping_(keeping) {}
   UserList(const UserList&) = delete;
   UserList& operator=(const UserList&) = delete;
 
   // Returns the first record whose user name equals `userName` byte for
   // byte, or records.end().
   Records::iterator Find(std::string_view userName);
+
+  // The fields of `record`, one of `records`. Those of a record in the
+  // arena stay valid while the list lives; those of a record in the file
+  // until the next call that reads the file (FieldsOf, Find, WriteRecords),
+  // and they are empty when it could not be read as it was loaded.
+  RecordFields FieldsOf(const UserRecord& record) const;
+
+  // False once the list found its file changed since the load: a line not
+  // where it was, or the file of another size or time. Only a list that
+  // keeps places in its file reads it again, and can find that.
+  bool Intact() const;
 
   // --- The password file (password_file.cc) ---
 
@@ -120,11 +143,24 @@ class UserList : private RecordArena {
  private:
   // Opens the file at `filePath` for `purpose` unless it is held already.
   bool Reach(const std::string& filePath, safe_file::HeldFile::Purpose purpose);
-  bool AddLine(std::string_view line);
+  // `offset`: where the line stands in the held file; kNoPlace when it is
+  // not to be kept there.
+  bool AddLine(std::string_view line, std::uint64_t offset);
+  // The line at `offset` of the held file, its line end included; empty,
+  // and the list no longer intact, when no whole line stands there.
+  std::string_view LineAt(std::uint64_t offset) const;
+
+  static constexpr std::uint64_t kNoPlace = ~std::uint64_t{0};
 
   safe_file::HeldFile file_;
+  Keeping keeping_;
   std::string lockedPath_;  // what Lock was given
   platform::FileInfo loadedFile_;
+  bool placed_ = false;  // some record's line is in the file
+  // The bytes of the file from windowStart_ on, as LineAt read them last.
+  mutable std::string window_;
+  mutable std::uint64_t windowStart_ = 0;
+  mutable bool lost_ = false;
 };
 
 // Inline, as the load splits every line with it.

@@ -15,9 +15,11 @@ std::string UserList::ComputeDigest(std::string_view userName, std::string_view 
 }
 
 void UserList::SetPassword(Records::iterator record, std::string_view password) {
-  // An update keeps the salt and the place of the record.
-  record->digest =
-      RecordField(ComputeDigest(record->userName, record->salt, password), records.get_allocator());
+  // An update keeps the salt and the place of the record in the list; its
+  // line is made anew, in the arena.
+  RecordFields fields = FieldsOf(*record);
+  std::string digest = ComputeDigest(fields.userName, fields.salt, password);
+  *record = UserRecord(fields.userName, fields.salt, digest, records.get_allocator());
 }
 
 void UserList::AppendUser(std::string_view userName, std::string_view salt,
@@ -71,7 +73,8 @@ bool UserList::CheckUser(const std::string& userName, const std::string& passwor
     message.append(" User entry not found.");
     return false;
   }
-  if (DigestsEqual(ComputeDigest(userName, found->salt, password), found->digest)) {
+  RecordFields fields = FieldsOf(*found);
+  if (DigestsEqual(ComputeDigest(userName, fields.salt, password), fields.digest)) {
     message.append(" Username and password match.");
     return true;
   }

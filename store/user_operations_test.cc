@@ -39,8 +39,9 @@ TEST_F(UserOperationsTest, AddAppendsANewUserWithAFreshSalt) {
   EXPECT_TRUE(list_.AddUser("Bob", "pw", false, message_));
   EXPECT_EQ(message_, " New user entry added.");
   const UserRecord& added = list_.records.back();
-  EXPECT_EQ(added.salt.size(), 8u);
-  EXPECT_EQ(File(), "bob:AAAAAA==:x\n" + Line("Bob", std::string(added.salt), "pw"));
+  std::string salt(list_.FieldsOf(added).salt);
+  EXPECT_EQ(salt.size(), 8u);
+  EXPECT_EQ(File(), "bob:AAAAAA==:x\n" + Line("Bob", salt, "pw"));
 }
 
 TEST_F(UserOperationsTest, ReplaceKeepsSaltAndPlaceAndTouchesTheFirstOnly) {

@@ -2,100 +2,103 @@
 #define USERS_STORE_USER_RECORD_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "store/record_arena.h"
 
-// A byte string of a user record, the size of a pointer: it points to the
-// string's size, in 7-bit groups, with the bytes behind it. The bytes never
-// change and live in the arena of the record's list, which frees them all at
-// once: a field is valid while its list lives, and a record needs no
-// destructor, so that a list has nothing to do record by record when it
-// ends.
-class RecordField {
- public:
-  RecordField() = default;
-  // Moved only: a copy could outlive its list's arena unnoticed.
-  RecordField(RecordField&&) = default;
-  RecordField& operator=(RecordField&&) = default;
-  RecordField(std::string_view bytes, const RecordArena::Allocator<char>& allocator) {
-    Put(static_cast<char*>(allocator.arena->Allocate(BlockSize(bytes.size()), 1)), bytes);
-  }
+// The three fields of a user record, as views.
+struct RecordFields {
+  std::string_view userName;
+  std::string_view salt;
+  std::string_view digest;
 
-  std::string_view view() const {
-    const auto* p = reinterpret_cast<const unsigned char*>(header_);
-    std::size_t size = *p & 0x7fu;
-    for (int shift = 7; (*p++ & 0x80) != 0; shift += 7) size |= std::size_t{*p & 0x7fu} << shift;
-    return {reinterpret_cast<const char*>(p), size};
+  // The fields of `text`, "name:salt:digest" without a line end.
+  static RecordFields Of(std::string_view text) {
+    std::size_t colon1 = text.find(':');
+    std::size_t colon2 = text.find(':', colon1 + 1);
+    return {text.substr(0, colon1), text.substr(colon1 + 1, colon2 - colon1 - 1),
+            text.substr(colon2 + 1)};
   }
-  operator std::string_view() const { return view(); }
-  std::size_t size() const { return view().size(); }
-  bool empty() const { return size() == 0; }
-  char back() const { return view().back(); }
-  friend bool operator==(const RecordField& a, std::string_view b) { return a.view() == b; }
-  friend bool operator==(const RecordField& a, const RecordField& b) { return a == b.view(); }
+  bool operator==(const RecordFields&) const = default;
 
- private:
-  friend struct UserRecord;
-
-  static std::size_t BlockSize(std::size_t size) {
-    std::size_t header = 1;
-    for (std::size_t value = size >> 7; value != 0; value >>= 7) ++header;
-    return header + size;
+  // Whether `text`, "name:salt:digest", is a line of the user `userName`.
+  static bool NameIs(std::string_view text, std::string_view userName) {
+    return text.size() > userName.size() && text[userName.size()] == ':' &&
+           text.starts_with(userName);
   }
-  // Points the field at `out` and writes the header and the bytes there;
-  // returns the end.
-  char* Put(char* out, std::string_view bytes) {
-    header_ = out;
-    std::size_t value = bytes.size();
-    for (; value >= 0x80; value >>= 7) *out++ = static_cast<char>((value & 0x7f) | 0x80);
-    *out++ = static_cast<char>(value);
-    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
-    return out + bytes.size();
-  }
-
-  const char* header_ = "";  // size 0
 };
 
-// One user of the password file.
-struct UserRecord {
+// One user of the password file, the size of one pointer: where its line
+// stands. A line that the file holds in the usual form ("name:salt:digest"
+// and this system's line end, just as a save writes it) stays in the file,
+// and the record holds its place there, with a few bits of its name's hash
+// that spare a lookup most reads of the file, so that a run's memory
+// follows its records rather than the file's bytes. Any other record holds
+// its fields, joined as "name:salt:digest" and a line feed, in its list's
+// arena, which frees them all at once: a record needs no destructor. Its
+// list reads either kind (UserList::FieldsOf).
+class UserRecord {
+ public:
   using allocator_type = RecordArena::Allocator<char>;
 
-  // The three strings in one block of the arena.
-  UserRecord(std::string_view nameBytes, std::string_view saltBytes, std::string_view digestBytes,
-             const allocator_type& allocator) {
-    char* out = static_cast<char*>(allocator.arena->Allocate(
-        RecordField::BlockSize(nameBytes.size()) + RecordField::BlockSize(saltBytes.size()) +
-            RecordField::BlockSize(digestBytes.size()),
-        1));
-    digest.Put(salt.Put(userName.Put(out, nameBytes), saltBytes), digestBytes);
-  }
-  // The record of `line`, "name:salt:digest" with ':' at `colon1` and
-  // `colon2`, shorter than 128 bytes: one copy of the line makes the block,
-  // each field's one-byte size taking the place of the byte before it.
-  UserRecord(std::string_view line, std::size_t colon1, std::size_t colon2,
-             const allocator_type& allocator) {
-    char* out = static_cast<char*>(allocator.arena->Allocate(line.size() + 1, 1));
-    std::memcpy(out + 1, line.data(), line.size());
-    userName.header_ = out;
-    salt.header_ = out + colon1 + 1;
-    digest.header_ = out + colon2 + 1;
-    out[0] = static_cast<char>(colon1);
-    out[colon1 + 1] = static_cast<char>(colon2 - colon1 - 1);
-    out[colon2 + 1] = static_cast<char>(line.size() - colon2 - 1);
-  }
-  // A copy into a list copies the three strings into its arena; a copy
-  // anywhere else could outlive them unnoticed.
-  UserRecord(const UserRecord& other, const allocator_type& allocator)
-      : UserRecord(other.userName, other.salt, other.digest, allocator) {}
-  UserRecord(const UserRecord&) = delete;
-  UserRecord& operator=(const UserRecord&) = delete;
-  bool operator==(const UserRecord& other) const = default;
+  // The record of the usual line at `offset` of its list's file, for the
+  // user `userName`. Only a place below kLargestOffset can be kept.
+  struct InFile {
+    std::uint64_t offset;
+    std::string_view userName;
+  };
+  static constexpr std::uint64_t kLargestOffset = std::uint64_t{1} << 40;
+  UserRecord(InFile line, const allocator_type&)
+      : place_(kInFile | std::uint64_t{NameTag(line.userName)} << 40 | line.offset) {}
 
-  RecordField userName;
-  RecordField salt;
-  RecordField digest;
+  // A few bits of a hash of `userName`, cheap to make for every line.
+  static std::uint32_t NameTag(std::string_view userName) {
+    std::uint64_t head = 0, tail = 0;
+    std::size_t size = userName.size();
+    if (size >= 8) {
+      std::memcpy(&head, userName.data(), 8);
+      std::memcpy(&tail, userName.data() + size - 8, 8);
+    } else if (size > 0) {
+      std::memcpy(&head, userName.data(), size);
+    }
+    std::uint64_t hash = (head * 0x9e3779b97f4a7c15u) ^ (tail * 0xc2b2ae3d27d4eb4fu) ^ size;
+    return static_cast<std::uint32_t>((hash ^ (hash >> 29)) * 0x94d049bb133111ebu >> 41);
+  }
+
+  // A record of these fields, copied into the arena.
+  UserRecord(std::string_view userName, std::string_view salt, std::string_view digest,
+             const allocator_type& allocator) {
+    std::size_t size = userName.size() + salt.size() + digest.size() + 3;
+    char* out = static_cast<char*>(allocator.arena->Allocate(size, 1));
+    place_ = reinterpret_cast<std::uintptr_t>(out);
+    for (std::string_view field : {userName, salt, digest}) {
+      if (!field.empty()) std::memcpy(out, field.data(), field.size());
+      out += field.size();
+      *out++ = ':';
+    }
+    out[-1] = '\n';
+  }
+  // Moved only, within its list: a copy could outlive the arena unnoticed.
+  UserRecord(UserRecord&&) = default;
+  UserRecord& operator=(UserRecord&&) = default;
+
+  bool inFile() const { return (place_ & kInFile) != 0; }
+  std::uint64_t offset() const { return place_ & (kLargestOffset - 1); }
+  std::uint32_t nameTag() const { return static_cast<std::uint32_t>((place_ & ~kInFile) >> 40); }
+  // For a record in the arena: "name:salt:digest", without its line feed.
+  std::string_view text() const {
+    const char* start = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(place_));
+    const char* end = start;
+    while (*end != '\n') ++end;  // no field holds a line feed
+    return {start, static_cast<std::size_t>(end - start)};
+  }
+
+ private:
+  static constexpr std::uint64_t kInFile = std::uint64_t{1} << 63;
+  // A pointer into the arena; or kInFile, 23 bits of NameTag, and an offset.
+  std::uint64_t place_;
 };
 
 #endif  // USERS_STORE_USER_RECORD_H_

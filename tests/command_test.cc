@@ -394,7 +394,8 @@ TEST(CommandTest, ImportedUsersCheckOut) {
   ASSERT_TRUE(list.Load(program.passwordFile()));
   ASSERT_EQ(list.records.size(), kUsers + 2u);
   std::set<std::string> salts;
-  for (const UserRecord& record : list.records) salts.insert(std::string(record.salt));
+  for (const UserRecord& record : list.records)
+    salts.insert(std::string(list.FieldsOf(record).salt));
   // Of 32768 salts, 10,000 draws give about 8,600 distinct ones.
   EXPECT_GT(salts.size(), 8000u);
   for (int i : {0, kUsers - 1}) {
