@@ -54,12 +54,16 @@ Ending RunOperation(const CommandLine& command, const std::string& path, bool& s
     case Operation::kCheck:
       if (!namesBoth) return Ending::kNeedUserAndPassword;
       succeeded = list.CheckUser(command.userName, command.password, message);
-      // What it compared was read from the file after the load: a file
-      // changed meanwhile is a file that could not be loaded.
-      if (!list.Intact()) return Ending::kUnableToLoad;
       break;
     case Operation::kNone:
       break;
+  }
+  // An outcome read from the file after the load (a record's fields, a
+  // lookup) is not the file's when it changed meanwhile: that file could
+  // not be loaded. A save that failed has said so itself.
+  bool fromReads = command.operation == Operation::kCheck || !succeeded;
+  if (fromReads && message != UserList::kSaveFailed && !list.Intact()) {
+    return Ending::kUnableToLoad;
   }
   return Ending::kOperation;
 }

@@ -120,8 +120,8 @@ bool UserList::AddLine(std::string_view line, std::uint64_t offset) {
   const std::string_view lineEnd = platform::kFileLineEnd;
   if (offset != kNoPlace && fields.joinedBySingleColons &&
       raw.size() + 1 - line.size() == lineEnd.size() && offset + raw.size() < file_.info().size &&
-      offset < UserRecord::kLargestOffset) {
-    records.emplace_back(UserRecord::InFile{offset, name});
+      UserRecord::Fits(offset, raw.size() + 1)) {
+    records.emplace_back(UserRecord::InFile{offset, raw.size() + 1, name});
     placed_ = true;
   } else {
     records.emplace_back(name, salt, digest);
@@ -129,62 +129,79 @@ bool UserList::AddLine(std::string_view line, std::uint64_t offset) {
   return true;
 }
 
-std::string_view UserList::LineAt(std::uint64_t offset) const {
-  for (;;) {
-    if (offset >= windowStart_ && offset < windowStart_ + window_.size()) {
-      std::size_t at = static_cast<std::size_t>(offset - windowStart_);
-      std::size_t end = window_.find('\n', at);
-      if (end != std::string::npos) return std::string_view(window_).substr(at, end + 1 - at);
-      // Not whole here: read again from its start, twice as much if it
-      // filled the window.
-      if (at == 0 && window_.size() >= kBlockSize) window_.resize(window_.size() * 2);
-    }
-    std::size_t size = std::max(window_.size(), kBlockSize);
-    window_.resize(size);
-    std::ptrdiff_t count = file_.ReadAt(offset, window_.data(), size);
+std::string_view UserList::LineAt(const UserRecord& record) const {
+  const std::uint64_t offset = record.offset();
+  const std::size_t length = record.length();
+  if (offset < windowStart_ || offset + length > windowStart_ + window_.size()) {
+    window_.resize(kBlockSize);
+    std::ptrdiff_t count = file_.ReadAt(offset, window_.data(), window_.size());
     window_.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
     windowStart_ = offset;
-    if (window_.find('\n') == std::string::npos && window_.size() < size) {
-      // The file ends, or cannot be read, before the line does.
-      lost_ = true;
-      window_.clear();
-      return {};
-    }
   }
+  // As loaded, a line of the usual form, which ends with this system's line
+  // end: else the file is not the one loaded any more.
+  std::string_view line;
+  if (offset + length <= windowStart_ + window_.size()) {
+    line =
+        std::string_view(window_).substr(static_cast<std::size_t>(offset - windowStart_), length);
+  }
+  if (!line.ends_with(platform::kFileLineEnd) || line.size() == platform::kFileLineEnd.size()) {
+    lost_ = true;
+    return {};
+  }
+  return line;
 }
 
 RecordFields UserList::FieldsOf(const UserRecord& record) const {
   if (!record.inFile()) return RecordFields::Of(record.text());
-  std::string_view line = LineAt(record.offset());
-  // As loaded, a line of the usual form: three fields, this line end.
-  const std::string_view lineEnd = platform::kFileLineEnd;
-  if (line.size() <= lineEnd.size() || line.substr(line.size() - lineEnd.size()) != lineEnd) {
-    lost_ = true;
-    return {};
-  }
-  return RecordFields::Of(line.substr(0, line.size() - lineEnd.size()));
+  std::string_view line = LineAt(record);
+  if (line.empty()) return {};
+  return RecordFields::Of(line.substr(0, line.size() - platform::kFileLineEnd.size()));
 }
 
 bool UserList::Intact() const { return !lost_ && (!placed_ || file_.Unchanged()); }
 
 bool UserList::WriteRecords(const WriteFunction& write) const {
   // The save is atomic, so lines are gathered into large writes instead of
-  // being flushed one by one.
+  // being flushed one by one. Lines that follow each other in the file, as
+  // most do, are copied from it as one span, in large reads.
   std::string buffer;
+  std::uint64_t spanStart = 0, spanEnd = 0;
+  auto flush = [&](std::size_t atLeast) {
+    if (buffer.size() < atLeast) return true;
+    bool written = write(buffer);
+    buffer.clear();
+    return written;
+  };
+  auto copySpan = [&] {
+    while (spanStart < spanEnd) {
+      std::size_t size = buffer.size();
+      std::size_t wanted =
+          static_cast<std::size_t>(std::min<std::uint64_t>(spanEnd - spanStart, kBlockSize));
+      buffer.resize(size + wanted);
+      if (file_.ReadAt(spanStart, buffer.data() + size, wanted) !=
+          static_cast<std::ptrdiff_t>(wanted)) {
+        lost_ = true;  // the file is shorter than when it was loaded
+        return false;
+      }
+      spanStart += wanted;
+      if (!flush(kBlockSize)) return false;
+    }
+    return true;
+  };
   for (const UserRecord& record : records) {
-    // A line in the file is written as it stands there, its line end
-    // included; one in the arena, as its fields and this system's line end.
+    if (record.inFile() && record.offset() == spanEnd && spanEnd != spanStart) {
+      spanEnd += record.length();
+      continue;
+    }
+    if (!copySpan()) return false;
     if (record.inFile()) {
-      std::string_view line = LineAt(record.offset());
-      if (line.empty()) return false;
-      buffer.append(line);
-    } else {
-      buffer.append(record.text()).append(platform::kFileLineEnd);
+      spanStart = record.offset();
+      spanEnd = spanStart + record.length();
+      continue;
     }
-    if (buffer.size() >= kBlockSize) {
-      if (!write(buffer)) return false;
-      buffer.clear();
-    }
+    buffer.append(record.text()).append(platform::kFileLineEnd);
+    if (!flush(kBlockSize)) return false;
   }
-  return buffer.empty() || write(buffer);
+  return copySpan() && flush(1);
 }

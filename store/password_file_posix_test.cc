@@ -6,9 +6,11 @@
 
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/calls.h"
 #include "store/user_list.h"
 #include "tests/child_process.h"
 #include "tests/temp_dir.h"
@@ -70,6 +72,73 @@ TEST(PasswordFilePosixTest, FailedSaveLeavesTheOldFileWhole) {
               1)
         << c.name << ": no temporary file stays behind";
   }
+}
+
+// Another program cuts the file in half while a run holds it: during the
+// load, between the load and the operation, or during the save. The run
+// never uses what it did not load: a check ends as a file that cannot be
+// loaded, a change as one that cannot be saved, and the file stays as the
+// other program left it.
+struct Cut {
+  std::string path;
+  std::string call;  // "pread" or "pwrite"; "" for between load and operation
+  int at = 0;        // which of those calls it comes before
+  int seen = 0;
+  void Before(const char* made) {
+    if (made == call && ++seen == at) {
+      ::truncate(path.c_str(), static_cast<off_t>(std::filesystem::file_size(path) / 2));
+    }
+  }
+};
+Cut* cut = nullptr;
+
+TEST(PasswordFilePosixTest, FileCutUnderARun) {
+  using platform::posix::kSystemCalls;
+  platform::posix::Calls calls = kSystemCalls;
+  calls.pread = [](int fd, void* buffer, std::size_t size, off_t offset) {
+    cut->Before("pread");
+    return kSystemCalls.pread(fd, buffer, size, offset);
+  };
+  calls.pwrite = [](int fd, const void* bytes, std::size_t size, off_t offset) {
+    cut->Before("pwrite");
+    return kSystemCalls.pwrite(fd, bytes, size, offset);
+  };
+  std::unique_ptr<platform::System> system = platform::posix::MakeSystem(calls);
+  std::string content;
+  for (int i = 0; i < 3000; ++i) content += "user" + std::to_string(i) + ":AAAAAA==:digest\n";
+
+  struct Row {
+    const char* operation;
+    const char* call;
+    int at;
+  } rows[] = {
+      {"check", "pread", 1}, {"check", "", 1},  {"add", "pread", 1},     {"add", "", 1},
+      {"add", "pwrite", 1},  {"remove", "", 1}, {"remove", "pwrite", 1}, {"remove", "pread", 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(
+        std::string(row.operation) + ", cut before " +
+        (*row.call ? row.call + std::string(" ") + std::to_string(row.at) : "the operation"));
+    TempDir dir;
+    Cut rowCut{dir.File("users.dat"), row.call, row.at};
+    cut = &rowCut;
+    WriteFile(rowCut.path, content);
+    std::string operation = row.operation, message;
+    UserList list(*system, UserList::Keeping::kPlaces);
+    bool failed = (operation != "check" && !list.Lock(rowCut.path)) || !list.Load(rowCut.path);
+    if (!failed) {
+      if (rowCut.call.empty()) rowCut.Before("");
+      bool done = operation == "check" ? list.CheckUser("user2999", "pw", message)
+                  : operation == "add" ? list.AddUser("newcomer", "pw", false, message)
+                                       : list.RemoveUser("user2999", message);
+      // As the program ends it: a save that failed, or an outcome read from
+      // a file that is not the one loaded any more.
+      failed = !done && (message == UserList::kSaveFailed || !list.Intact());
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(ReadFile(rowCut.path), content.substr(0, content.size() / 2));
+  }
+  cut = nullptr;
 }
 
 }  // namespace

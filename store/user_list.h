@@ -146,9 +146,10 @@ class UserList : private RecordArena {
   // `offset`: where the line stands in the held file; kNoPlace when it is
   // not to be kept there.
   bool AddLine(std::string_view line, std::uint64_t offset);
-  // The line at `offset` of the held file, its line end included; empty,
-  // and the list no longer intact, when no whole line stands there.
-  std::string_view LineAt(std::uint64_t offset) const;
+  // The line of `record`, one in the file, as the held file has it now, its
+  // line end included; empty, and the list no longer intact, when that is
+  // not a line of the usual form.
+  std::string_view LineAt(const UserRecord& record) const;
 
   static constexpr std::uint64_t kNoPlace = ~std::uint64_t{0};
 

@@ -33,9 +33,9 @@ struct RecordFields {
 // One user of the password file, the size of one pointer: where its line
 // stands. A line that the file holds in the usual form ("name:salt:digest"
 // and this system's line end, just as a save writes it) stays in the file,
-// and the record holds its place there, with a few bits of its name's hash
-// that spare a lookup most reads of the file, so that a run's memory
-// follows its records rather than the file's bytes. Any other record holds
+// and the record holds its place and length there, with a few bits of its
+// name's hash that spare a lookup most reads of the file, so that a run's
+// memory follows its records rather than the file's bytes. Any other record holds
 // its fields, joined as "name:salt:digest" and a line feed, in its list's
 // arena, which frees them all at once: a record needs no destructor. Its
 // list reads either kind (UserList::FieldsOf).
@@ -43,15 +43,20 @@ class UserRecord {
  public:
   using allocator_type = RecordArena::Allocator<char>;
 
-  // The record of the usual line at `offset` of its list's file, for the
-  // user `userName`. Only a place below kLargestOffset can be kept.
+  // The record of the usual line at `offset` of its list's file, `length`
+  // bytes with its line end, for the user `userName`. Only a line that
+  // Fits can be kept there.
   struct InFile {
     std::uint64_t offset;
+    std::size_t length;
     std::string_view userName;
   };
-  static constexpr std::uint64_t kLargestOffset = std::uint64_t{1} << 40;
+  static bool Fits(std::uint64_t offset, std::size_t length) {
+    return offset < kLargestOffset && length <= kLongestLine;
+  }
   UserRecord(InFile line, const allocator_type&)
-      : place_(kInFile | std::uint64_t{NameTag(line.userName)} << 40 | line.offset) {}
+      : place_(kInFile | std::uint64_t{NameTag(line.userName)} << 48 |
+               std::uint64_t{line.length} << 40 | line.offset) {}
 
   // A few bits of a hash of `userName`, cheap to make for every line.
   static std::uint32_t NameTag(std::string_view userName) {
@@ -64,7 +69,7 @@ class UserRecord {
       std::memcpy(&head, userName.data(), size);
     }
     std::uint64_t hash = (head * 0x9e3779b97f4a7c15u) ^ (tail * 0xc2b2ae3d27d4eb4fu) ^ size;
-    return static_cast<std::uint32_t>((hash ^ (hash >> 29)) * 0x94d049bb133111ebu >> 41);
+    return static_cast<std::uint32_t>((hash ^ (hash >> 29)) * 0x94d049bb133111ebu >> 49);
   }
 
   // A record of these fields, copied into the arena.
@@ -86,7 +91,8 @@ class UserRecord {
 
   bool inFile() const { return (place_ & kInFile) != 0; }
   std::uint64_t offset() const { return place_ & (kLargestOffset - 1); }
-  std::uint32_t nameTag() const { return static_cast<std::uint32_t>((place_ & ~kInFile) >> 40); }
+  std::size_t length() const { return static_cast<std::size_t>(place_ >> 40 & kLongestLine); }
+  std::uint32_t nameTag() const { return static_cast<std::uint32_t>((place_ & ~kInFile) >> 48); }
   // For a record in the arena: "name:salt:digest", without its line feed.
   std::string_view text() const {
     const char* start = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(place_));
@@ -97,7 +103,10 @@ class UserRecord {
 
  private:
   static constexpr std::uint64_t kInFile = std::uint64_t{1} << 63;
-  // A pointer into the arena; or kInFile, 23 bits of NameTag, and an offset.
+  static constexpr std::uint64_t kLargestOffset = std::uint64_t{1} << 40;
+  static constexpr std::size_t kLongestLine = 255;
+  // A pointer into the arena; or kInFile, then 15 bits of NameTag, 8 of
+  // the length and 40 of the offset.
   std::uint64_t place_;
 };
 
