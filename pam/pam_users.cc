@@ -47,9 +47,18 @@ int Unavailable(pam_handle_t* pamh, const Options& options) {
   return PAM_AUTHINFO_UNAVAIL;
 }
 
+// The options and the user of a call, or the PAM result that ends it.
+int OptionsAndUser(pam_handle_t* pamh, int argc, const char** argv, Options* options,
+                   const char** user) {
+  *options = ParseOptions(pamh, argc, argv);
+  if (!options->valid) return PAM_SERVICE_ERR;
+  int status = pam_get_user(pamh, user, nullptr);
+  if (status != PAM_SUCCESS) return status;
+  return *user == nullptr ? PAM_USER_UNKNOWN : PAM_SUCCESS;
+}
+
 // Opens the file, or says why not as a PAM result.
 int Open(pam_handle_t* pamh, const Options& options, users_file** file) {
-  if (!options.valid) return PAM_SERVICE_ERR;
   if (users_open(options.file, file) != USERS_OK) return Unavailable(pamh, options);
   return PAM_SUCCESS;
 }
@@ -59,12 +68,10 @@ int Open(pam_handle_t* pamh, const Options& options, users_file** file) {
 extern "C" {
 
 PAM_EXTERN int pam_sm_authenticate(pam_handle_t* pamh, int /*flags*/, int argc, const char** argv) {
-  Options options = ParseOptions(pamh, argc, argv);
-  if (!options.valid) return PAM_SERVICE_ERR;
+  Options options;
   const char* user = nullptr;
-  int status = pam_get_user(pamh, &user, nullptr);
+  int status = OptionsAndUser(pamh, argc, argv, &options, &user);
   if (status != PAM_SUCCESS) return status;
-  if (user == nullptr) return PAM_USER_UNKNOWN;
   // Asked for whoever the user is, so that the prompts tell nothing either.
   const char* password = nullptr;
   status = pam_get_authtok(pamh, PAM_AUTHTOK, &password, nullptr);
@@ -98,12 +105,10 @@ PAM_EXTERN int pam_sm_setcred(pam_handle_t* /*pamh*/, int /*flags*/, int /*argc*
 }
 
 PAM_EXTERN int pam_sm_acct_mgmt(pam_handle_t* pamh, int /*flags*/, int argc, const char** argv) {
-  Options options = ParseOptions(pamh, argc, argv);
-  if (!options.valid) return PAM_SERVICE_ERR;
+  Options options;
   const char* user = nullptr;
-  int status = pam_get_user(pamh, &user, nullptr);
+  int status = OptionsAndUser(pamh, argc, argv, &options, &user);
   if (status != PAM_SUCCESS) return status;
-  if (user == nullptr) return PAM_USER_UNKNOWN;
   users_file* file = nullptr;
   if ((status = Open(pamh, options, &file)) != PAM_SUCCESS) return status;
   users_result result = users_find(file, user);
