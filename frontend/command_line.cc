@@ -54,11 +54,15 @@ bool ParseArguments(int argc, const char* const* argv, CommandLine& command, boo
 
 bool ValidUserName(std::string_view value) {
   // ':' separates the fields of the password file and a line feed its
-  // lines; a name that holds either could never be read back.
-  return ValidValue(value, std::string_view("?%:\n", 4));
+  // lines; a name that holds either could never be read back. A zero byte,
+  // which no argument holds but other input may, would end the digest's
+  // input there.
+  return ValidValue(value, std::string_view("?%:\n\0", 5));
 }
 
-bool ValidPassword(std::string_view value) { return ValidValue(value, "?%"); }
+bool ValidPassword(std::string_view value) {
+  return ValidValue(value, std::string_view("?%\0", 3));
+}
 
 CommandLine::~CommandLine() { platform::Wipe(password); }
 

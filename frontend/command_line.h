@@ -32,8 +32,9 @@ struct CommandLine {
 };
 
 // The rules for user names and passwords, wherever they come from: at most
-// 16 bytes, no '?' or '%'; a name also no ':' or line feed, which the
-// password file cannot carry. An empty value passes: whoever needs one
+// 16 bytes, no '?' or '%' (nor a zero byte, which no argument can hold but
+// other input may); a name also no ':' or line feed, which the password
+// file cannot carry. An empty value passes: whoever needs one
 // says so.
 constexpr std::size_t kMaxValueLength = 16;
 bool ValidUserName(std::string_view value);

@@ -54,6 +54,9 @@ TEST(ImportInputTest, Lines) {
        "1:no-colon 2:name 3:password 4:name 4:password 5:name 6:name 7:password 8:password "
        "9:no-colon ",
        "gone\n"},
+      // The digest stops at a zero byte: "a\0x" would be "a" to it.
+      {"a zero byte in a name or a password", std::string("a\0x:pw\nb:p\0w\n", 13), false,
+       "1:name 2:password ", "gone\n"},
       {"removals mixed with adds", "gone\r\nx:pw\nbad?\n", true, "3:name ", Added("x", "pw")},
       {"a line too long ends the reading", "a:pw\n" + sixteen + ":" + sixteen + "xx\nb:pw\n", false,
        "2:too-long ", "gone\n" + Added("a", "pw")},

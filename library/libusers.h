@@ -40,9 +40,12 @@ typedef enum users_result {
                              file, malformed, or memory ran out */
 } users_result;
 
-/* Loads the password file at `path` (its symbolic links followed once; only a
- * regular file is read). On USERS_OK `*file` is a new handle for users_close;
- * otherwise it is NULL. */
+/* Loads the password file at `path`, as `users` reaches it: its symbolic links
+ * followed once, but in a directory that others may write only the caller's
+ * or the directory owner's; only a regular file that a file system stores is
+ * read (not one of /proc or /sys). It waits, 30 seconds at most, for a
+ * rewrite of the file in place to end. On USERS_OK `*file` is a new handle
+ * for users_close; otherwise it is NULL. */
 USERS_API users_result users_open(const char* path, users_file** file);
 
 /* Checks `password` for the user `name` (both zero-terminated byte strings,

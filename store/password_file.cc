@@ -77,7 +77,8 @@ bool UserList::StillLoaded() const {
 }
 
 bool UserList::Save(const std::string& filePath) {
-  if (!Reach(filePath, safe_file::HeldFile::Purpose::kChange)) return false;
+  // A record read back wrong may have gone into the change.
+  if (lost_ || !Reach(filePath, safe_file::HeldFile::Purpose::kChange)) return false;
   // Records in the file are written from the file that was loaded, as it
   // was; it may have been opened again for the save.
   const platform::FileInfo& held = file_.info();
@@ -94,7 +95,7 @@ bool UserList::Save(const std::string& filePath) {
     saved =
         replacement.Begin() &&
         WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); }) &&
-        (!placed_ || file_.Unchanged()) && replacement.Commit();
+        !lost_ && (!placed_ || file_.Unchanged()) && replacement.Commit();
   }
   // The change is over: the next run may take its turn.
   file_.Close();
@@ -145,7 +146,10 @@ std::string_view UserList::LineAt(const UserRecord& record) const {
     line =
         std::string_view(window_).substr(static_cast<std::size_t>(offset - windowStart_), length);
   }
-  if (!line.ends_with(platform::kFileLineEnd) || line.size() == platform::kFileLineEnd.size()) {
+  // The name it holds is the one whose tag was kept: a line rewritten in
+  // place since, to the same size and time, shows most of the time.
+  if (!line.ends_with(platform::kFileLineEnd) || line.size() == platform::kFileLineEnd.size() ||
+      UserRecord::NameTag(line.substr(0, line.find(':'))) != record.nameTag()) {
     lost_ = true;
     return {};
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "store/user_index.h"
 
@@ -58,10 +59,13 @@ std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   }
   std::stable_sort(faults.begin(), faults.end(),
                    [](const Fault& a, const Fault& b) { return a.line < b.line; });
+  checked_ = faults.empty();
   return faults;
 }
 
 bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
+  // A batch with faults may name one record twice.
+  if (!std::exchange(checked_, false)) return false;
   // Each record is found by one change at most, as each name comes once:
   // erasing one leaves the others found.
   std::string salt;

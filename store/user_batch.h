@@ -54,8 +54,9 @@ class UserBatch {
   };
   // Makes every change in `list`, which the last Check found nothing
   // against and which has not changed since: adds at the end in order, with
-  // salts from `salts`. False when `salts` failed: the list then holds part
-  // of the changes and must not be saved.
+  // salts from `salts`. False, with nothing changed, when the last Check
+  // found something; false when `salts` failed: the list then holds part of
+  // the changes and must not be saved.
   bool Apply(UserList& list, RandomSalts& salts, Counts& counts);
 
  private:
@@ -98,6 +99,7 @@ class UserBatch {
   std::vector<Change> changes_;
   std::vector<char, WipingAllocator<char>> passwords_;
   std::vector<UserList::Records::iterator> found_;  // by the last Check
+  bool checked_ = false;                            // it found nothing
 };
 
 #endif  // USERS_STORE_USER_BATCH_H_

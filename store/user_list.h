@@ -1,7 +1,6 @@
 #ifndef USERS_STORE_USER_LIST_H_
 #define USERS_STORE_USER_LIST_H_
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -26,7 +25,9 @@
 // the lines of the usual form in its file and reads them there: the file
 // then stays open, under the lock or the turn of its load, until the list
 // ends or saves, and a list that finds it changed meanwhile fails its
-// operation (Intact) rather than use what it reads.
+// operation (Intact) rather than use what it reads. Such a list serves one
+// change, as a run does: after its save the file is let go, and its records
+// there are read no more.
 class UserList : private RecordArena {
  public:
   using Records = std::list<UserRecord, RecordArena::Allocator<UserRecord>>;
@@ -131,7 +132,8 @@ class UserList : private RecordArena {
   bool CheckUser(const std::string& userName, const std::string& password, std::string& message);
 
   // The two changes of an add, for those who make many at once: the
-  // digest of `record` for a new password, which keeps its salt and place;
+  // digest of `record` for a new password, which keeps its salt and place
+  // (a record that cannot be read back stays, and the list does not save);
   // a new record at the end.
   void SetPassword(Records::iterator record, std::string_view password);
   void AppendUser(std::string_view userName, std::string_view salt, std::string_view password);

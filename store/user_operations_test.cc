@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,12 +12,19 @@
 
 namespace {
 
-// A list loaded from a file of `lines` in a fresh directory.
-class UserOperationsTest : public ::testing::Test {
+// A list loaded from a file of `lines` in a fresh directory, keeping its
+// records as copies, or in the file as the program does. A list that keeps
+// them in the file serves one change, as a run does: Reload loads the file
+// again, as the next run would.
+class UserOperationsTest : public ::testing::TestWithParam<UserList::Keeping> {
  protected:
   void Load(const std::string& lines) {
     WriteFile(dir_.File("users.dat"), lines);
-    ASSERT_TRUE(list_.Load(dir_.File("users.dat")));
+    Reload();
+  }
+  void Reload() {
+    list_ = std::make_unique<UserList>(platform::NativeSystem(), GetParam());
+    ASSERT_TRUE(list_->Load(dir_.File("users.dat")));
   }
   // The file's bytes with this platform's line ends shown as "\n".
   std::string File() {
@@ -30,54 +38,59 @@ class UserOperationsTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  UserList list_;
+  std::unique_ptr<UserList> list_;
   std::string message_ = "left over";
 };
 
-TEST_F(UserOperationsTest, AddAppendsANewUserWithAFreshSalt) {
+INSTANTIATE_TEST_SUITE_P(Keeping, UserOperationsTest,
+                         ::testing::Values(UserList::Keeping::kCopies, UserList::Keeping::kPlaces));
+
+TEST_P(UserOperationsTest, AddAppendsANewUserWithAFreshSalt) {
   Load("bob:AAAAAA==:x\n");
-  EXPECT_TRUE(list_.AddUser("Bob", "pw", false, message_));
+  EXPECT_TRUE(list_->AddUser("Bob", "pw", false, message_));
   EXPECT_EQ(message_, " New user entry added.");
-  const UserRecord& added = list_.records.back();
-  std::string salt(list_.FieldsOf(added).salt);
+  const UserRecord& added = list_->records.back();
+  std::string salt(list_->FieldsOf(added).salt);
   EXPECT_EQ(salt.size(), 8u);
   EXPECT_EQ(File(), "bob:AAAAAA==:x\n" + Line("Bob", salt, "pw"));
 }
 
-TEST_F(UserOperationsTest, ReplaceKeepsSaltAndPlaceAndTouchesTheFirstOnly) {
+TEST_P(UserOperationsTest, ReplaceKeepsSaltAndPlaceAndTouchesTheFirstOnly) {
   const std::string tail = "c:s:d\nalice:AAAAAA==:dup\n";
   Load("alice:4hsAAA==:old\n" + tail);
-  EXPECT_TRUE(list_.AddUser("alice", "new", true, message_));
+  EXPECT_TRUE(list_->AddUser("alice", "new", true, message_));
   EXPECT_EQ(message_, " Existing user entry updated.");
   EXPECT_EQ(File(), "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\n" + tail);
 }
 
-TEST_F(UserOperationsTest, ReplaceOfAMissingUserAddsIt) {
+TEST_P(UserOperationsTest, ReplaceOfAMissingUserAddsIt) {
   Load("");
-  EXPECT_TRUE(list_.AddUser("a", "pw", true, message_));
+  EXPECT_TRUE(list_->AddUser("a", "pw", true, message_));
   EXPECT_EQ(message_, " New user entry added.");
-  EXPECT_EQ(list_.records.size(), 1u);
+  EXPECT_EQ(list_->records.size(), 1u);
 }
 
-TEST_F(UserOperationsTest, AddOfAnExistingUserChangesNothing) {
+TEST_P(UserOperationsTest, AddOfAnExistingUserChangesNothing) {
   Load("a:s:d\n");
-  EXPECT_FALSE(list_.AddUser("a", "pw", false, message_));
+  EXPECT_FALSE(list_->AddUser("a", "pw", false, message_));
   EXPECT_EQ(message_, " User entry already exists.");
   EXPECT_EQ(File(), "a:s:d\n");
 }
 
-TEST_F(UserOperationsTest, RemoveTakesOutTheFirstOfTwo) {
+TEST_P(UserOperationsTest, RemoveTakesOutTheFirstOfTwo) {
   Load("a:1:x\nb:2:y\na:3:z\n");
-  EXPECT_TRUE(list_.RemoveUser("a", message_));
+  EXPECT_TRUE(list_->RemoveUser("a", message_));
   EXPECT_EQ(message_, " User entry removed.");
   EXPECT_EQ(File(), "b:2:y\na:3:z\n");
-  EXPECT_TRUE(list_.RemoveUser("a", message_));
+  Reload();
+  EXPECT_TRUE(list_->RemoveUser("a", message_));
   EXPECT_EQ(File(), "b:2:y\n");
-  EXPECT_FALSE(list_.RemoveUser("a", message_));
+  Reload();
+  EXPECT_FALSE(list_->RemoveUser("a", message_));
   EXPECT_EQ(message_, " User entry not found.");
 }
 
-TEST_F(UserOperationsTest, CheckComparesWithTheFirstRecord) {
+TEST_P(UserOperationsTest, CheckComparesWithTheFirstRecord) {
   // b's and c's stored digests are one byte longer and one byte shorter
   // than the right one, which a comparison of the common bytes would pass.
   const std::string longer = Line("b", "AAAAAA==", "pw"), shorter = Line("c", "AAAAAA==", "pw");
@@ -98,18 +111,20 @@ TEST_F(UserOperationsTest, CheckComparesWithTheFirstRecord) {
   };
   const std::string before = File();
   for (const Case& c : cases) {
-    EXPECT_EQ(list_.CheckUser(c.name, c.password, message_), c.matches) << c.password;
+    EXPECT_EQ(list_->CheckUser(c.name, c.password, message_), c.matches) << c.password;
     EXPECT_EQ(message_, c.message) << c.password;
   }
   EXPECT_EQ(File(), before);
 }
 
-TEST_F(UserOperationsTest, FailedSaveReplacesTheMessage) {
+TEST_P(UserOperationsTest, FailedSaveReplacesTheMessage) {
   Load("a:s:d\n");
-  list_.path = dir_.File("gone/users.dat");
-  EXPECT_FALSE(list_.AddUser("b", "pw", false, message_));
+  list_->path = dir_.File("gone/users.dat");
+  EXPECT_FALSE(list_->AddUser("b", "pw", false, message_));
   EXPECT_EQ(message_, " Access Denied : Unable to update password file.");
-  EXPECT_FALSE(list_.RemoveUser("a", message_));
+  Reload();
+  list_->path = dir_.File("gone/users.dat");
+  EXPECT_FALSE(list_->RemoveUser("a", message_));
   EXPECT_EQ(message_, " Access Denied : Unable to update password file.");
   EXPECT_EQ(File(), "a:s:d\n");
 }
