@@ -134,6 +134,9 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
     // Without locks on this file system, runs go on unlocked, as they must.
     if (error == Error::kUnsupported) error = Error::kNone;
     if (error != Error::kNone) return FailedWith(error);
+    // What it waited for may have rewritten the file in place: it is known
+    // as it is now that it is held.
+    if (system_.Describe(handle_, &info_) != Error::kNone) return Outcome::kUnavailable;
     // A run that held the turn before may have replaced the file: then the
     // turn is taken again, on the file that the name holds now.
     if (!writable_ || StillNamed()) return Outcome::kOpen;

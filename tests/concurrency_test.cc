@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "digest/password_digest.h"
 #include "tests/child_process.h"
 #include "tests/program.h"
 #include "tests/temp_dir.h"
@@ -83,7 +84,8 @@ TEST(ConcurrencyTest, SimultaneousAddsAndRemovesAllLand) {
 }
 
 // While a run rewrites the file in place it holds a write lock on it; a
-// reader waits for the lock instead of reading half-written lines.
+// reader waits for the lock instead of reading half-written lines, and then
+// reads the file as the rewrite left it.
 TEST(ConcurrencyTest, ReaderWaitsOutAnInPlaceRewrite) {
   TempDir dir;
   Program program(dir);
@@ -99,9 +101,12 @@ TEST(ConcurrencyTest, ReaderWaitsOutAnInPlaceRewrite) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(done) << "the check read the file while it was being rewritten";
+  const std::string rewritten = "bob:AAAAAA==:" + ComputeDigest("bob", "AAAAAA==", "pw") + "\n";
+  ASSERT_EQ(::pwrite(fd, rewritten.data(), rewritten.size(), 0),
+            static_cast<ssize_t>(rewritten.size()));
   ::close(fd);
   reader.join();
-  EXPECT_EQ(result.output, "Operation failed:  Username and password do not match.\n");
+  EXPECT_EQ(result.output, "Operation Successful:  Username and password match.\n");
 }
 
 }  // namespace
