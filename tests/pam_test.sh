@@ -13,10 +13,19 @@ skip() { echo "skipped \"every row\": $1"; exit 77; }
 command -v pamtester >/dev/null || skip "no pamtester (Debian's pamtester)"
 /sbin/ldconfig -p 2>/dev/null | grep -q 'libpam_wrapper\.so ' || skip "no pam_wrapper (Debian's libpam-wrapper)"
 
+# A service file splits its lines at blanks, so that the module and the
+# files it names must lie on a path without any: the module is copied into
+# the scratch directory, which goes to /tmp where TMPDIR has a blank.
 work=$(mktemp -d)
+if [[ $work == *[[:space:]]* ]]; then
+  rmdir "$work"
+  work=$(mktemp -d /tmp/pam-test.XXXXXX)
+fi
 trap 'kill "$writer" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 writer=
 mkdir "$work/services" "$work/data"
+cp "$module" "$work/pam_users.so"
+module=$work/pam_users.so
 cp "$users" "$work/data/users"
 file=$work/data/users.dat
 install -m 600 /dev/null "$file"

@@ -5,7 +5,13 @@
 set -eu
 build=$1 readme=$2 cflags=${3:-}
 command -v pkg-config >/dev/null || { echo "skipped \"every row\": no pkg-config"; exit 77; }
+# pkg-config's flags are words split at blanks: the prefix they name goes
+# to /tmp where TMPDIR has a blank.
 work=$(mktemp -d)
+if [[ $work == *[[:space:]]* ]]; then
+  rmdir "$work"
+  work=$(mktemp -d /tmp/readme-example.XXXXXX)
+fi
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 awk '/^## Authenticating against the file/ { found = 1 }
