@@ -73,6 +73,10 @@ inline bool SameFile(const FileInfo& a, const FileInfo& b) {
   return a.volume == b.volume && a.index == b.index;
 }
 
+// Whether a symbolic link is followed: not at all, wherever it leads, or
+// only to what the link's own owner owns.
+enum class LinkLimit { kRefuse, kFollow, kToItsOwnersOwn };
+
 enum class Access { kRead, kReadWrite };
 
 // A lock on a file's content, which readers take shared and an in-place
@@ -94,15 +98,18 @@ class System {
  public:
   virtual ~System() = default;
 
-  // Whether a symbolic link `link` found in `directory` may be followed.
-  using LinkRule = std::function<bool(const FileInfo& directory, const FileInfo& link)>;
+  // Whether, and how far, a symbolic link `link` found in `directory` may
+  // be followed.
+  using LinkRule = std::function<LinkLimit(const FileInfo& directory, const FileInfo& link)>;
 
   // Walks `path` one name at a time from where it starts, following each
   // symbolic link on the way (a directory's or the last name's) that
   // `mayFollow` allows, until the last name is no link or names nothing;
   // opens that name's directory as `*directory` and gives the name in it as
-  // `*name`. kDenied when `mayFollow` refused a link. The one place where a
-  // path is taken; every other call names files within an open directory.
+  // `*name`. kDenied when `mayFollow` refused a link, or when a link allowed
+  // only to its owner's own led to something of another's. The one place
+  // where a path is taken; every other call names files within an open
+  // directory.
   // Windows lets the system follow what the path names, as its own calls
   // do, and asks nothing.
   virtual Error OpenDirectory(const std::string& path, const LinkRule& mayFollow, Handle* directory,
@@ -112,9 +119,9 @@ class System {
   // a link it may be.
   virtual Error Inspect(Handle directory, const std::string& name, FileInfo* info) = 0;
 
-  // Opens the existing file `name` in `directory`: never through a link,
-  // without waiting for a device or a FIFO, never as a terminal, and
-  // letting other processes read, write and rename it meanwhile.
+  // Opens the existing regular file `name` in `directory`, letting other
+  // processes read, write and rename it meanwhile. Anything else is never
+  // opened: kMissing for a link, kDenied for a device, a FIFO or the like.
   virtual Error Open(Handle directory, const std::string& name, Access access, Handle* file) = 0;
 
   // What the open file is.

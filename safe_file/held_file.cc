@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "safe_file/directory_rules.h"
+
 namespace safe_file {
 
 using platform::Access;
@@ -25,47 +27,6 @@ constexpr std::int64_t kFirstPause = 1000, kLongestPause = 32000;
 
 HeldFile::Outcome FailedWith(Error error) {
   return error == Error::kBusy ? HeldFile::Outcome::kBusy : HeldFile::Outcome::kUnavailable;
-}
-
-// Whether someone besides its owner may add or change names in `directory`.
-bool Shared(const FileInfo& directory) {
-  return (directory.permissions &
-          (platform::kGroupWrite | platform::kOtherWrite | platform::kSticky)) != 0;
-}
-
-// The kernel's rule for symbolic links in sticky world-writable directories
-// (protected_symlinks), applied in every shared directory whatever the
-// system's setting: a link there is followed only when it is the running
-// user's or the directory owner's, so that nobody else who may write the
-// directory can point a run at a file of their choosing.
-bool MayFollow(const FileInfo& directory, const FileInfo& link, std::uint64_t user) {
-  return !Shared(directory) || link.owner == user || link.owner == directory.owner;
-}
-
-// Whether everyone who may add a name to `directory` could have given
-// `file` a second name where the kernel protects hard links
-// (protected_hardlinks): only its owner and those who may read and write it
-// may. A name that one of them made gains them nothing.
-bool EveryWriterCouldLink(const FileInfo& directory, const FileInfo& file) {
-  auto grants = [&file](std::uint32_t bits) { return (file.permissions & bits) == bits; };
-  bool everyone = grants(platform::kOtherRead | platform::kOtherWrite);
-  bool group = everyone || (file.group == directory.group &&
-                            grants(platform::kGroupRead | platform::kGroupWrite));
-  bool owner = everyone || directory.owner == file.owner || directory.owner == platform::kSuperuser;
-  return owner && (group || (directory.permissions & platform::kGroupWrite) == 0) &&
-         (everyone || (directory.permissions & platform::kOtherWrite) == 0);
-}
-
-// Whether a run of `user` may change `file` in `directory`, as the kernel
-// would let it where others may write the directory, with protected_hardlinks
-// and protected_regular both on: not a file with a second name that someone
-// else could have made, and, for the superuser in a sticky directory, only
-// its own files or the directory owner's.
-bool MayChange(const FileInfo& directory, const FileInfo& file, std::uint64_t user) {
-  if (!Shared(directory)) return true;
-  if (file.links > 1 && !EveryWriterCouldLink(directory, file)) return false;
-  return user != platform::kSuperuser || (directory.permissions & platform::kSticky) == 0 ||
-         file.owner == user || file.owner == directory.owner;
 }
 
 }  // namespace
@@ -167,6 +128,10 @@ std::ptrdiff_t HeldFile::Read(char* buffer, std::size_t capacity) {
 }
 
 std::ptrdiff_t HeldFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity) const {
+  // No further than the size the file had when it was opened: a file that
+  // someone keeps writing ends all the same, and then fails Unchanged.
+  if (offset >= info_.size) return 0;
+  capacity = static_cast<std::size_t>(std::min<std::uint64_t>(capacity, info_.size - offset));
   std::size_t count = 0;
   if (system_.ReadAt(handle_, offset, buffer, capacity, &count) != Error::kNone) return -1;
   return static_cast<std::ptrdiff_t>(count);

@@ -16,14 +16,9 @@ namespace safe_file {
 // So the file that is locked is the file that is loaded and the one that a
 // save replaces or rewrites, whoever renames what in the directory meanwhile.
 //
-// Where someone besides its owner may write a directory (group- or
-// other-writable, or sticky), the kernel's protections against links are
-// applied whatever the system's settings: a symbolic link there is followed
-// only when it is the running user's or the directory owner's; and a file
-// there is changed only when nobody who may write the directory could have
-// given it a second name that the kernel's hard-link rule would refuse them,
-// and, for the superuser in a sticky directory, only when it is the
-// superuser's or the directory owner's.
+// Where others control a directory on the way, the rules of
+// directory_rules.h decide which links are followed and whether the file
+// may be changed, whatever the system's own settings.
 class HeldFile {
  public:
   enum class Purpose {
@@ -46,9 +41,9 @@ class HeldFile {
   ~HeldFile() { Close(); }
 
   // Opens the file that `path` names now, following only the links that
-  // the rule above lets it. Only a regular file that a file system stores
+  // those rules let it. Only a regular file that a file system stores
   // is opened. For a change, one that this user cannot write, or may not
-  // by the rule above, is opened for reading only: its save then fails
+  // by those rules, is opened for reading only: its save then fails
   // without writing anything. A file opened for reading is held under the
   // readers' lock; one opened for a change, under the writers' turn.
   Outcome Open(const std::string& path, Purpose purpose);
@@ -62,7 +57,8 @@ class HeldFile {
   bool HeldForChange() const { return IsOpen() && purpose_ == Purpose::kChange; }
   const std::string& path() const { return path_; }
 
-  // Reads the next bytes: the count, 0 at the end, -1 on a read error.
+  // Reads the next bytes: the count, 0 at the end, -1 on a read error. The
+  // end is the size the file had when it was opened.
   std::ptrdiff_t Read(char* buffer, std::size_t capacity);
   // Reads bytes at `offset`, as Read does.
   std::ptrdiff_t ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity) const;
@@ -80,7 +76,7 @@ class HeldFile {
   bool Unchanged() const;
 
   // Whether the file may be changed now: held for a change and writable,
-  // still named, and allowed by the rule above as it stands now; `*now` is
+  // still named, and allowed by those rules as it stands now; `*now` is
   // what the file is now.
   bool MayStillChange(platform::FileInfo* now) const;
 

@@ -60,6 +60,9 @@ bool UserList::Load(const std::string& filePath) {
                     offset += line.size() + 1;
                     return AddLine(line, keepPlaces ? at : kNoPlace);
                   });
+  // A file written while it was read (by someone who takes no turns) was
+  // not read as any one state of it.
+  if (read && !file_.Unchanged()) read = false;
   // Described before the content was read: a change made meanwhile shows
   // as a change later, never the other way round.
   if (read) loadedFile_ = file_.info();

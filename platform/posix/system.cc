@@ -17,6 +17,8 @@
 #include <cerrno>
 #include <climits>
 #include <deque>
+#include <utility>
+#include <vector>
 
 #include "platform/posix/calls.h"
 #include "platform/posix/signals.h"
@@ -133,12 +135,14 @@ void PrependNames(const std::string& path, std::deque<std::string>* names) {
 }
 
 // The target of the symbolic link open as `link` (by O_PATH) in `directory`,
-// found to be `status`, when `mayFollow` lets this run follow it.
+// found to be `status`, when `mayFollow` lets this run follow it; `*limit`
+// is how far.
 Error FollowedLink(const Calls& sys, int directory, int link, const struct stat& status,
-                   const System::LinkRule& mayFollow, std::string* target) {
+                   const System::LinkRule& mayFollow, LinkLimit* limit, std::string* target) {
   struct stat here;
   if (sys.fstat(directory, &here) != 0) return FromErrno(errno);
-  if (!mayFollow(InfoOf(here), InfoOf(status))) return Error::kDenied;
+  *limit = mayFollow(InfoOf(here), InfoOf(status));
+  if (*limit == LinkLimit::kRefuse) return Error::kDenied;
   target->assign(static_cast<std::size_t>(status.st_size) + 1, '\0');
   ssize_t length = sys.readlinkat(link, "", target->data(), target->size());
   if (length < 0) return FromErrno(errno);
@@ -233,6 +237,9 @@ class PosixSystem final : public System {
     if (Error error = OpenStart(sys_, path, &at); error != Error::kNone) return error;
     std::deque<std::string> names;
     PrependNames(path, &names);
+    // Links followed only to their owner's own: where each one's names end
+    // (the count of names still to walk then), and that owner.
+    std::vector<std::pair<std::size_t, uid_t>> owned;
     Error error = Error::kMissing;  // a path of no names names no file
     for (int hops = 0; !names.empty();) {
       std::string part = std::move(names.front());
@@ -244,18 +251,35 @@ class PosixSystem final : public System {
       if (error == Error::kNone && sys_.fstat(fd, &found) != 0) error = FromErrno(errno);
       if (error == Error::kNone && S_ISLNK(found.st_mode)) {
         std::string target;
-        error = ++hops > kMaxLinkHops ? Error::kMissing
-                                      : FollowedLink(sys_, at, fd, found, mayFollow, &target);
+        LinkLimit limit = LinkLimit::kRefuse;
+        error = ++hops > kMaxLinkHops
+                    ? Error::kMissing
+                    : FollowedLink(sys_, at, fd, found, mayFollow, &limit, &target);
         ::close(fd);
         if (error != Error::kNone) break;
+        const std::size_t rest = names.size();
         PrependNames(target, &names);
+        if (limit == LinkLimit::kToItsOwnersOwn) {
+          // A link to where it starts ("/", ".") leads to no name of its own.
+          if (names.size() == rest) {
+            error = Error::kDenied;
+            break;
+          }
+          owned.emplace_back(rest, found.st_uid);
+        }
         if (target[0] != '/') continue;
         ::close(at);
         if ((error = OpenStart(sys_, target, &at)) != Error::kNone) return error;
         continue;
       }
+      // What a link led to, once its last name is reached, must be its
+      // owner's. A last name that names nothing is the caller's to find
+      // missing.
+      for (; error == Error::kNone && !owned.empty() && owned.back().first == names.size();
+           owned.pop_back()) {
+        if (found.st_uid != owned.back().second) error = Error::kDenied;
+      }
       if (names.empty()) {
-        // A last name that names nothing is the caller's to find missing.
         if (error == Error::kMissing) error = Error::kNone;
         if (error == Error::kNone) *name = std::move(part);
       } else if (error == Error::kNone && !S_ISDIR(found.st_mode)) {
@@ -292,10 +316,42 @@ class PosixSystem final : public System {
   }
 
   Error Open(Handle directory, const std::string& name, Access access, Handle* file) override {
-    int flags = (access == Access::kRead ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
-                O_CLOEXEC;
+    *file = kNoHandle;
+    // The name held as what it is now, and opened only if that is a regular
+    // file, through what is held: a FIFO or device swapped in after the
+    // look is never opened.
+    int held = -1;
+    Error error = Checked([&] {
+      return held = sys_.openat(Fd(directory), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0);
+    });
+    if (error != Error::kNone) return error;
+    struct stat status;
+    if (sys_.fstat(held, &status) != 0) {
+      error = FromErrno(errno);
+    } else if (!S_ISREG(status.st_mode)) {
+      error = S_ISLNK(status.st_mode) ? Error::kMissing : Error::kDenied;
+    }
+    const int flags =
+        (access == Access::kRead ? O_RDONLY : O_RDWR) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     int fd = -1;
-    Error error = Checked([&] { return fd = sys_.openat(Fd(directory), name.c_str(), flags, 0); });
+    if (error == Error::kNone) {
+      const std::string reopen = "/proc/self/fd/" + std::to_string(held);
+      error = Checked([&] { return fd = sys_.openat(AT_FDCWD, reopen.c_str(), flags, 0); });
+      if (error == Error::kMissing) {
+        // No /proc here: the name again, and only the file that was held.
+        error = Checked(
+            [&] { return fd = sys_.openat(Fd(directory), name.c_str(), flags | O_NOFOLLOW, 0); });
+        struct stat opened;
+        if (error == Error::kNone &&
+            (sys_.fstat(fd, &opened) != 0 || opened.st_dev != status.st_dev ||
+             opened.st_ino != status.st_ino)) {
+          ::close(fd);
+          fd = -1;
+          error = Error::kMissing;  // renamed meanwhile: looked at again
+        }
+      }
+    }
+    ::close(held);
     *file = fd;
     return error;
   }
