@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,16 +84,10 @@ std::ptrdiff_t ReadStandardInput(char* buffer, std::size_t capacity) {
 // How an import ends, told once the file is let go.
 enum class Ending { kImported, kProblems, kBusy, kUnableToLoad, kNoSalt, kUnableToSave };
 
-// The list's scope: the writers' turn from before the load until after the
-// save, and gone before any output. A batch that cannot be applied is
-// checked against the file all the same, read only, so that every problem
-// is told in one run.
-Ending Import(const std::string& path, UserBatch& batch, std::vector<Problem>& problems,
-              UserBatch::Counts& counts) {
-  UserList list(platform::NativeSystem(), UserList::Keeping::kPlaces);
-  bool changes = problems.empty() && batch.size() > 0;
-  if (changes && !list.Lock(path)) return Ending::kBusy;
-  if (!list.Load(path)) return Ending::kUnableToLoad;
+// The batch checked against the loaded file, and applied and saved where
+// it may be.
+Ending CheckAndApply(const std::string& path, UserList& list, UserBatch& batch,
+                     std::vector<Problem>& problems, UserBatch::Counts& counts, bool changes) {
   std::vector<UserBatch::Fault> faults = batch.Check(list);
   // The check read the file again: one changed meanwhile is not the one loaded.
   if (!list.Intact()) return Ending::kUnableToLoad;
@@ -111,6 +106,29 @@ Ending Import(const std::string& path, UserBatch& batch, std::vector<Problem>& p
   });
   if (!batch.Apply(list, salts, counts)) return Ending::kNoSalt;
   return list.Save(path) ? Ending::kImported : Ending::kUnableToSave;
+}
+
+// The list's scope: the writers' turn from before the load until after the
+// save, and gone before any output. A batch that cannot be applied is
+// checked against the file all the same, read only, so that every problem
+// is told in one run.
+Ending Import(const std::string& path, UserBatch& batch, std::vector<Problem>& problems,
+              UserBatch::Counts& counts) {
+  UserList list(platform::NativeSystem(), UserList::Keeping::kPlaces);
+  bool changes = problems.empty() && batch.size() > 0;
+  if (changes && !list.Lock(path)) return Ending::kBusy;
+  // Out of memory ends an import as the step that ran out fails, with
+  // nothing written: the list and a save's new file go on the way out.
+  try {
+    if (!list.Load(path)) return Ending::kUnableToLoad;
+  } catch (const std::bad_alloc&) {
+    return Ending::kUnableToLoad;
+  }
+  try {
+    return CheckAndApply(path, list, batch, problems, counts, changes);
+  } catch (const std::bad_alloc&) {
+    return Ending::kUnableToSave;
+  }
 }
 
 // Reads the changes and makes them; the passwords are wiped before it

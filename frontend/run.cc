@@ -1,5 +1,6 @@
 #include "frontend/run.h"
 
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -40,23 +41,37 @@ Ending RunOperation(const CommandLine& command, const std::string& path, bool& s
     message = UserList::kSaveFailed;
     return Ending::kOperation;
   }
-  if (!list.Load(path)) return Ending::kUnableToLoad;
+  // Out of memory ends a run as the step that ran out fails: the load, or
+  // the change and its save. The list lets the file go on the way out, and
+  // a save's new file goes with it, so nothing is written.
+  try {
+    if (!list.Load(path)) return Ending::kUnableToLoad;
+  } catch (const std::bad_alloc&) {
+    return Ending::kUnableToLoad;
+  }
   bool namesBoth = !command.userName.empty() && !command.password.empty();
-  switch (command.operation) {
-    case Operation::kAdd:
-      if (!namesBoth) return Ending::kNeedUserAndPassword;
-      succeeded = list.AddUser(command.userName, command.password, command.replace, message);
-      break;
-    case Operation::kRemove:
-      if (command.userName.empty()) return Ending::kNeedUser;
-      succeeded = list.RemoveUser(command.userName, message);
-      break;
-    case Operation::kCheck:
-      if (!namesBoth) return Ending::kNeedUserAndPassword;
-      succeeded = list.CheckUser(command.userName, command.password, message);
-      break;
-    case Operation::kNone:
-      break;
+  if (command.operation == Operation::kRemove ? command.userName.empty() : !namesBoth) {
+    return command.operation == Operation::kRemove ? Ending::kNeedUser
+                                                   : Ending::kNeedUserAndPassword;
+  }
+  try {
+    switch (command.operation) {
+      case Operation::kAdd:
+        succeeded = list.AddUser(command.userName, command.password, command.replace, message);
+        break;
+      case Operation::kRemove:
+        succeeded = list.RemoveUser(command.userName, message);
+        break;
+      case Operation::kCheck:
+        succeeded = list.CheckUser(command.userName, command.password, message);
+        break;
+      case Operation::kNone:
+        break;
+    }
+  } catch (const std::bad_alloc&) {
+    if (command.operation == Operation::kCheck) return Ending::kUnableToLoad;
+    succeeded = false;
+    message = UserList::kSaveFailed;
   }
   // An outcome read from the file after the load (a record's fields, a
   // lookup) is not the file's when it changed meanwhile: that file could

@@ -19,10 +19,13 @@ using platform::System;
 
 namespace {
 
-// A save names its new file "<stem>.tmp-" and six letters or digits that
-// make it unique. The stem is the old file's name, so that what a killed
-// run left is known by its name.
-constexpr std::size_t kUniqueLength = 6;
+// A save names its new file "<stem>.tmp-", eight random letters or digits
+// that make it unique, and four more that a hash of all before them gives.
+// The stem is the old file's name, so that what a killed run left is known
+// by its name; the four check it in full, so that no name a person gives a
+// file (a "users.dat.tmp-backup") is ever taken for a leftover.
+constexpr std::size_t kRandomLength = 8, kCheckLength = 4;
+constexpr std::size_t kUniqueLength = kRandomLength + kCheckLength;
 
 constexpr std::string_view kMark = ".tmp-";
 constexpr std::string_view kSymbols =
@@ -30,26 +33,36 @@ constexpr std::string_view kSymbols =
 // "~" and eight hexadecimal digits.
 constexpr std::size_t kHashLength = 9;
 
+std::uint32_t Hash(std::string_view bytes) {
+  std::uint32_t hash = 2166136261u;
+  for (char byte : bytes) hash = (hash ^ static_cast<unsigned char>(byte)) * 16777619u;
+  return hash;
+}
+
+// `count` symbols for `value`.
+std::string Symbols(std::uint64_t value, std::size_t count) {
+  std::string symbols;
+  for (std::size_t i = 0; i < count; ++i, value /= kSymbols.size()) {
+    symbols += kSymbols[value % kSymbols.size()];
+  }
+  return symbols;
+}
+
 // The stem for the file named `name` where names hold at most `nameMax`
 // bytes: the name itself, or for a name too long to leave room behind it,
 // its start and a hash of the whole name.
 std::string TemporaryStem(std::string_view name, std::size_t nameMax) {
   std::size_t room = nameMax - kMark.size() - kUniqueLength;
   if (name.size() <= room) return std::string(name);
-  std::uint32_t hash = 2166136261u;
-  for (char byte : name) hash = (hash ^ static_cast<unsigned char>(byte)) * 16777619u;
   char tail[kHashLength + 1];
-  std::snprintf(tail, sizeof tail, "~%08x", static_cast<unsigned>(hash));
+  std::snprintf(tail, sizeof tail, "~%08x", static_cast<unsigned>(Hash(name)));
   return std::string(name.substr(0, room - kHashLength)) + tail;
 }
 
-// "<stem>.tmp-" and the unique part made from `seed`.
+// "<stem>.tmp-", the random part made from `seed`, and its check.
 std::string TemporaryName(std::string_view stem, std::uint64_t seed) {
-  std::string name = std::string(stem) + std::string(kMark);
-  for (std::size_t i = 0; i < kUniqueLength; ++i, seed /= kSymbols.size()) {
-    name += kSymbols[seed % kSymbols.size()];
-  }
-  return name;
+  std::string name = std::string(stem) + std::string(kMark) + Symbols(seed, kRandomLength);
+  return name + Symbols(Hash(name), kCheckLength);
 }
 
 // Whether `candidate` is a name that TemporaryName gives for `stem`.
@@ -59,8 +72,10 @@ bool IsTemporaryName(std::string_view candidate, std::string_view stem) {
       candidate.substr(stem.size(), kMark.size()) != kMark) {
     return false;
   }
-  return candidate.substr(stem.size() + kMark.size()).find_first_not_of(kSymbols) ==
-         std::string_view::npos;
+  std::string_view checked = candidate.substr(0, candidate.size() - kCheckLength);
+  return checked.substr(stem.size() + kMark.size()).find_first_not_of(kSymbols) ==
+             std::string_view::npos &&
+         candidate.substr(checked.size()) == Symbols(Hash(checked), kCheckLength);
 }
 
 // Tries at a unique name before giving up on a new file. The names are

@@ -538,7 +538,7 @@ struct Scenario {
 };
 
 // A leftover of a killed save, which a save sweeps away.
-const std::string kLeftover = "users.dat.tmp-Ab12Cd";
+const std::string kLeftover = "users.dat.tmp-Ab12Cd34Ao2c";
 
 // Sets `world` up for `scenario` and runs it: true when the save said it
 // succeeded. `*before` and `*after` get the content before and the one the

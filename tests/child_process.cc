@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -73,10 +74,10 @@ void SetUpChild(const ChildSetup& setup, int out[2], int err[2]) {
     std::_Exit(125);
   }
   if (setup.beforeStart && !setup.beforeStart()) std::_Exit(125);
-  if (setup.fileSizeLimit >= 0) {
-    rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit),
-                 static_cast<rlim_t>(setup.fileSizeLimit)};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(125);
+  for (auto [resource, bytes] : {std::pair{RLIMIT_FSIZE, setup.fileSizeLimit},
+                                 std::pair{RLIMIT_AS, setup.memoryLimit}}) {
+    rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+    if (bytes >= 0 && ::setrlimit(resource, &limit) != 0) std::_Exit(125);
   }
   if (setup.asNobody && ::geteuid() == 0) {
     // Root's supplementary groups would otherwise still open group-readable

@@ -10,6 +10,7 @@ struct ChildSetup {
   std::string workingDirectory;  // empty: the test's own
   std::string standardInput;     // a file to read it from; empty: the test's own
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; -1: none
+  long memoryLimit = -1;         // RLIMIT_AS in bytes; -1: none
   bool asNobody = false;         // drop root to uid/gid 65534 (no-op when not root)
   std::vector<unsigned> groups;  // with asNobody: its only supplementary groups
   // Runs in the child before root is dropped; false ends it with status 125.

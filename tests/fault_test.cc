@@ -61,6 +61,7 @@ struct Fault {
   std::function<void(const TempDir&)> meanwhile = nullptr;
   std::vector<std::string> arguments = {"add", "-u", "newcomer", "-p", "pw"};
   std::string program = "users";  // started as "<dir>/<program>"
+  bool byBareName = false;        // started as "users" from <dir>, as sudo starts it
 };
 
 ChildSetup FileSizeLimit(long bytes, bool asNobody = false) {
@@ -79,6 +80,24 @@ ChildSetup Stdout(ChildSetup::Stdout mode) {
   ChildSetup setup;
   setup.stdoutMode = mode;
   return setup;
+}
+
+ChildSetup MemoryLimit(long bytes) {
+  ChildSetup setup;
+  setup.memoryLimit = bytes;
+  return setup;
+}
+
+// A sanitizer reserves far more address space than any limit a row sets.
+std::string WhyNoMemoryLimit() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return "a sanitizer's build needs more address space than the limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return "a sanitizer's build needs more address space than the limit";
+#endif
+#endif
+  return "";
 }
 
 std::string NeedsRoot() { return RunningAsRoot() ? "" : "needs root to run as another user"; }
@@ -361,15 +380,17 @@ TEST(FaultTest, SaveFaults) {
        kAdded,
        0,
        true},
-      // Only files and links named exactly as a save names its own go.
+      // Only files and links named exactly as a save names its own go: not
+      // an administrator's copy, nor a name of an earlier form or a wrong check.
       {"files left by killed runs",
        [](const TempDir& dir, ChildSetup&) {
-         WriteFile(dir.File("users.dat.tmp-Ab12Cd"), "left");
-         WriteFile(dir.File("users.dat.tmp-Ab12C"), "keep");
-         WriteFile(dir.File("users.dat.tmp-Ab12Cde"), "keep");
-         WriteFile(dir.File("other.dat.tmp-Ab12Cd"), "keep");
-         std::filesystem::create_directory(dir.File("users.dat.tmp-Dir123"));
-         std::filesystem::create_symlink("users.dat", dir.File("users.dat.tmp-Lnk123"));
+         WriteFile(dir.File("users.dat.tmp-Ab12Cd34Ao2c"), "left");
+         for (const char* name : {"users.dat.tmp-Ab12Cd34Ao2d", "users.dat.tmp-backup",
+                                  "users.dat.tmp-Ab12Cd", "other.dat.tmp-Ab12Cd34Ao2c"}) {
+           WriteFile(dir.File(name), "keep");
+         }
+         std::filesystem::create_directory(dir.File("users.dat.tmp-Ro1234560lXU"));
+         std::filesystem::create_symlink("users.dat", dir.File("users.dat.tmp-Lnk12345gL5r"));
          return std::string();
        },
        {},
@@ -377,14 +398,14 @@ TEST(FaultTest, SaveFaults) {
        0,
        true,
        "users.dat",
-       {"users.dat.tmp-Ab12Cd", "users.dat.tmp-Lnk123"}},
+       {"users.dat.tmp-Ab12Cd34Ao2c", "users.dat.tmp-Lnk12345gL5r"}},
       // Links at names a save might pick, to a file someone wants written:
       // the names are random, and the links go.
       {"links planted at temporary names",
        [](const TempDir& dir, ChildSetup&) {
          WriteFile(dir.File("victim"), "keep");
-         for (const char* name : {"users.dat.tmp-aaaaaa", "users.dat.tmp-AAAAAA",
-                                  "users.dat.tmp-000000", "users.dat.tmp-Zz9Zz9"}) {
+         for (const char* name : {"users.dat.tmp-aaaaaaaa0t3o", "users.dat.tmp-AAAAAAAAM0D7",
+                                  "users.dat.tmp-00000000W5Zp", "users.dat.tmp-Zz9Zz9Zz88F1"}) {
            std::filesystem::create_symlink("victim", dir.File(name));
          }
          return std::string();
@@ -394,8 +415,8 @@ TEST(FaultTest, SaveFaults) {
        0,
        true,
        "users.dat",
-       {"users.dat.tmp-aaaaaa", "users.dat.tmp-AAAAAA", "users.dat.tmp-000000",
-        "users.dat.tmp-Zz9Zz9"},
+       {"users.dat.tmp-aaaaaaaa0t3o", "users.dat.tmp-AAAAAAAAM0D7", "users.dat.tmp-00000000W5Zp",
+        "users.dat.tmp-Zz9Zz9Zz88F1"},
        [](const TempDir& dir) { EXPECT_EQ(ReadFile(dir.File("victim")), "keep"); }},
       {"device /dev/null", link("/dev/null"), {}, kUnableToLoad, 1, false, ""},
       {"device /dev/zero", link("/dev/zero"), {}, kUnableToLoad, 1, false, ""},
@@ -445,12 +466,50 @@ TEST(FaultTest, SaveFaults) {
        .exitStatus = 0,
        .saved = true,
        .file = "private/users.dat"},
-      {.name = "the directory owner's link in a sticky directory",
+      // Whoever controls the directory may point a run only at what they
+      // own: not at root's file, in a sticky directory or in their home, where
+      // sudo runs by the bare name in the caller's working directory.
+      {.name = "the directory owner's link to root's file in a sticky directory",
        .prepare = Linked(01777, kOther, kOther),
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "private/users.dat"},
+      {.name = "sudo in a user's home that links users.dat to root's file",
+       .prepare = Linked(0755, kOther, kOther),
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "private/users.dat",
+       .byBareName = true},
+      {.name = "the home owner's link to a file of their own",
+       .prepare =
+           [](const TempDir& dir, ChildSetup& setup) {
+             Linked(0755, kOther, kOther)(dir, setup);
+             for (const char* name : {"private", "private/users.dat"}) {
+               ::chown(dir.File(name).c_str(), kOther, static_cast<gid_t>(-1));
+             }
+             return NeedsRoot();
+           },
        .output = kAdded,
        .exitStatus = 0,
        .saved = true,
-       .file = "private/users.dat"},
+       .file = "private/users.dat",
+       .byBareName = true},
+      {.name = "a second name of root's file in a user's home",
+       .prepare =
+           [](const TempDir& dir, ChildSetup&) {
+             std::filesystem::create_directory(dir.File("private"));
+             ::chmod(dir.File("private").c_str(), 0700);
+             std::filesystem::create_hard_link(dir.File("users.dat"),
+                                               dir.File("private/other.dat"));
+             ::chown(dir.path().c_str(), kOther, static_cast<gid_t>(-1));
+             return NeedsRoot();
+           },
+       .output = kDenied,
+       .exitStatus = 1,
+       .saved = false,
+       .byBareName = true},
       {.name = "a chain of links, the second another user's",
        .prepare = Linked(01777, kOther, 0, "hop"),
        .output = kUnableToLoad,
@@ -524,8 +583,8 @@ TEST(FaultTest, SaveFaults) {
       {.name = "another user's look-alike of a leftover in a sticky directory",
        .prepare =
            [](const TempDir& dir, ChildSetup& setup) {
-             WriteFile(dir.File("users.dat.tmp-Ab12Cd"), "theirs");
-             ::chown(dir.File("users.dat.tmp-Ab12Cd").c_str(), kOther, static_cast<gid_t>(-1));
+             WriteFile(dir.File("users.dat.tmp-Ab12Cd34Ao2c"), "theirs");
+             ::chown(dir.File("users.dat.tmp-Ab12Cd34Ao2c").c_str(), kOther, static_cast<gid_t>(-1));
              return InStickyDirectory(0, false)(dir, setup);
            },
        .output = kAdded,
@@ -533,7 +592,25 @@ TEST(FaultTest, SaveFaults) {
        .saved = true,
        .verify =
            [](const TempDir& dir) {
-             EXPECT_EQ(ReadFile(dir.File("users.dat.tmp-Ab12Cd")), "theirs");
+             EXPECT_EQ(ReadFile(dir.File("users.dat.tmp-Ab12Cd34Ao2c")), "theirs");
+           }},
+      // The load's failure line, as for any file that cannot be loaded.
+      {.name = "out of memory while loading",
+       .prepare =
+           [](const TempDir& dir, ChildSetup&) {
+             std::string many;
+             for (int i = 0; i < 1'000'000; ++i) many += "u" + std::to_string(i) + ":s:d\n";
+             WriteFile(dir.File("users.dat"), many);
+             return WhyNoMemoryLimit();
+           },
+       .setup = MemoryLimit(16 << 20),
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "",
+       .verify =
+           [](const TempDir& dir) {
+             EXPECT_EQ(std::filesystem::file_size(dir.File("users.dat")), 11'888'890u);
            }},
       {"closed standard output", none, Stdout(ChildSetup::Stdout::kClosed), "", 0, true},
       {"broken pipe", none, Stdout(ChildSetup::Stdout::kBrokenPipe), "", 0, true},
@@ -541,10 +618,11 @@ TEST(FaultTest, SaveFaults) {
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.name);
     TempDir dir;
-    Program program(dir, fault.program);
+    Program program = fault.byBareName ? Program::ByBareName(dir) : Program(dir, fault.program);
     const std::string old = OldContent();
     WriteFile(dir.File("users.dat"), old);
     ChildSetup setup = fault.setup;
+    if (fault.byBareName) setup.workingDirectory = dir.path();
     std::string skip = fault.prepare(dir, setup);
     if (!skip.empty()) {
       std::printf("skipped \"%s\": %s\n", fault.name, skip.c_str());

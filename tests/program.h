@@ -2,6 +2,7 @@
 #define USERS_TESTS_PROGRAM_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/child_process.h"
@@ -13,6 +14,9 @@ class Program {
  public:
   explicit Program(const TempDir& dir, const std::string& name = "users")
       : argv0_(dir.File(name)), file_(dir.File(name + ".dat")) {}
+  // Started as "users", so that its file is "users.dat" in the working
+  // directory, which the run must then set to `dir`.
+  static Program ByBareName(const TempDir& dir) { return Program("users", dir.File("users.dat")); }
 
   // A child that drops root's rights (ChildSetup::asNobody) runs a copy of
   // the program that every user can start: the build may lie below a
@@ -22,6 +26,8 @@ class Program {
   const std::string& passwordFile() const { return file_; }
 
  private:
+  Program(std::string argv0, std::string file) : argv0_(std::move(argv0)), file_(std::move(file)) {}
+
   std::string argv0_;
   std::string file_;
 };

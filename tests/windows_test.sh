@@ -81,12 +81,12 @@ cases=$((cases + 1))
 [[ -z $(ls "$dir" | grep -v -e '^users.exe$' -e '^users.dat$') ]] || { echo "FAIL: files left: $(ls "$dir")"; failures=$((failures + 1)); }
 
 # A save removes what killed runs left, and only that.
-echo left >"$dir/users.dat.tmp-Ab12Cd"
-echo keep >"$dir/users.dat.tmp-Ab12C"
-mkdir "$dir/users.dat.tmp-Dir123"
+echo left >"$dir/users.dat.tmp-Ab12Cd34Ao2c"
+echo keep >"$dir/users.dat.tmp-Backup"
+mkdir "$dir/users.dat.tmp-Lnk12345gL5r"
 expect "add removes leftovers" "Operation Successful:  New user entry added.$cr" 0 add -u carol -p pw
 cases=$((cases + 1))
-[[ $(ls "$dir" | tr '\n' ' ') == "users.dat users.dat.tmp-Ab12C users.dat.tmp-Dir123 users.exe " ]] ||
+[[ $(ls "$dir" | tr '\n' ' ') == "users.dat users.dat.tmp-Backup users.dat.tmp-Lnk12345gL5r users.exe " ]] ||
   { echo "FAIL: leftovers: $(ls "$dir")"; failures=$((failures + 1)); }
 
 added="Operation Successful:  New user entry added.$cr"
@@ -153,10 +153,10 @@ for share in read none; do
 done
 
 # A read-only leftover goes too.
-echo left >"$dir/users.dat.tmp-Ro1234"
-chmod a-w "$dir/users.dat.tmp-Ro1234"
+echo left >"$dir/users.dat.tmp-Ro1234560lXU"
+chmod a-w "$dir/users.dat.tmp-Ro1234560lXU"
 expect "add removes a read-only leftover" "$added" 0 add -u dave -p pw
-check "read-only leftover gone" [ ! -e "$dir/users.dat.tmp-Ro1234" ]
+check "read-only leftover gone" [ ! -e "$dir/users.dat.tmp-Ro1234560lXU" ]
 
 # users-import: a list on standard input, CR LF or LF, all of it or nothing.
 import() {  # import NAME WANTED_OUTPUT WANTED_STATUS INPUT ARGS...
