@@ -60,6 +60,7 @@ class FaultySystem final : public platform::System {
   std::set<std::string> statesAtCut;
   bool rewritingAtCut = false;  // the first file had unsynced data then
   bool refuseRename = false;
+  bool noLocks = false;  // a file system without record locks
   int takenNames = 0;  // Create finds this many random names taken
   // Runs once, as the first call named `hookAt` is made.
   std::function<void()> hook;
@@ -267,6 +268,7 @@ class FaultySystem final : public platform::System {
   }
   platform::FileType Type(const std::string& name) { return nodes[names.at(name)].type; }
   Error Locked(Handle file) {
+    if (noLocks) return Error::kUnsupported;
     return clock < nodes[open.at(file)].lockedUntil ? Error::kBusy : Error::kNone;
   }
   platform::FileInfo Info(int node) {
@@ -767,6 +769,20 @@ TEST(SaveFaultTest, NamesThatChange) {
            },
        .loads = false,
        .waits = safe_file::HeldFile::kWaitMicroseconds},
+      // Without record locks the turn is a lock file beside it: one that
+      // another run holds is waited for, and this run's own goes at its end.
+      {.name = "no record locks, and another run's lock file",
+       .before =
+           [](FaultySystem& files) {
+             files.noLocks = true;
+             files.AddFile(kName + ".lock", "");
+           },
+       .loads = false,
+       .waits = safe_file::HeldFile::kWaitMicroseconds},
+      {.name = "no record locks",
+       .saves = true,
+       .order = {"Create", "Rename", "Remove"},
+       .before = [](FaultySystem& files) { files.noLocks = true; }},
       // A run that may not write still reads under the readers' lock, so an
       // in-place rewrite (10 s here) is never read half-done.
       {.name = "a read-only run's load during an in-place rewrite",
@@ -834,6 +850,7 @@ TEST(SaveFaultTest, NamesThatChange) {
     }
     EXPECT_EQ(files.Content("other.dat"),
               files.names.count("other.dat") ? files.Content(kName) : "<missing>");
+    EXPECT_EQ(files.names.count(kName + ".lock"), 0u) << "lock file left";
   }
 }
 

@@ -92,8 +92,7 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
       return writable_ ? system_.TakeTurn(handle_, &turn_)
                        : system_.LockContent(handle_, ContentLock::kShared);
     });
-    // Without locks on this file system, runs go on unlocked, as they must.
-    if (error == Error::kUnsupported) error = Error::kNone;
+    if (error == Error::kUnsupported) error = writable_ ? TakeLockFile() : Error::kNone;
     if (error != Error::kNone) return FailedWith(error);
     // What it waited for may have rewritten the file in place: it is known
     // as it is now that it is held.
@@ -106,6 +105,21 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
   return Outcome::kUnavailable;
 }
 
+// A file system without record locks: the writers' turn is a file beside
+// the password file, made only where none is, as git makes its lock files,
+// and removed at Close. Where none can be made at all, runs go on unlocked,
+// as they must; one that a killed run left is waited for, and then stands
+// in every run's way until someone removes it.
+Error HeldFile::TakeLockFile() {
+  const std::string name = name_ + ".lock";
+  Error error = WaitWhileBusy([&] {
+    Error made = system_.Create(directory_, name, handle_, &lockFile_);
+    return made == Error::kExists ? Error::kBusy : made;
+  });
+  if (error == Error::kNone) lockName_ = name;
+  return error == Error::kBusy || error == Error::kNone ? error : Error::kNone;
+}
+
 void HeldFile::Close() {
   CloseFile();
   if (directory_ != kNoHandle) system_.Close(directory_);
@@ -113,6 +127,11 @@ void HeldFile::Close() {
 }
 
 void HeldFile::CloseFile() {
+  if (lockFile_ != kNoHandle) {
+    system_.Remove(directory_, lockName_, lockFile_);
+    system_.Close(lockFile_);
+    lockFile_ = kNoHandle;
+  }
   for (Handle* handle : {&turn_, &handle_}) {
     if (*handle != kNoHandle) system_.Close(*handle);
     *handle = kNoHandle;

@@ -101,6 +101,8 @@ class HeldFile {
   platform::Error OpenDirectory(const std::string& path, platform::Handle* directory,
                                 std::string* name) const;
   Outcome OpenNamed(Purpose purpose);
+  // The writers' turn where the file system has no record locks.
+  platform::Error TakeLockFile();
   // Closes the file and its turn; the directory stays open.
   void CloseFile();
 
@@ -111,6 +113,8 @@ class HeldFile {
   std::string name_;
   platform::Handle handle_ = platform::kNoHandle;
   platform::Handle turn_ = platform::kNoHandle;
+  platform::Handle lockFile_ = platform::kNoHandle;  // the turn, without record locks
+  std::string lockName_;
   platform::FileInfo info_;
   bool writable_ = false;
   std::uint64_t readOffset_ = 0;
