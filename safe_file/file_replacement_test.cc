@@ -19,6 +19,10 @@
 #include "platform/system.h"
 #include "safe_file/held_file.h"
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <iterator>
@@ -855,3 +859,24 @@ TEST(SaveFaultTest, NamesThatChange) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// What is opened is what was looked at: a FIFO or device that someone swaps
+// in after the look is refused unopened, whatever opening it would do.
+TEST(SaveFaultTest, ThisSystemOpensOnlyRegularFiles) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("users.dat").c_str(), 0666), 0);
+  int directory = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(directory, 0);
+  for (platform::Access access : {platform::Access::kRead, platform::Access::kReadWrite}) {
+    Handle file = 0;
+    EXPECT_EQ(platform::NativeSystem().Open(directory, kName, access, &file), Error::kDenied);
+    EXPECT_EQ(file, platform::kNoHandle);
+  }
+  ::close(directory);
+}
+
+}  // namespace
+#endif
