@@ -496,20 +496,6 @@ TEST(FaultTest, SaveFaults) {
        .saved = true,
        .file = "private/users.dat",
        .byBareName = true},
-      {.name = "a second name of root's file in a user's home",
-       .prepare =
-           [](const TempDir& dir, ChildSetup&) {
-             std::filesystem::create_directory(dir.File("private"));
-             ::chmod(dir.File("private").c_str(), 0700);
-             std::filesystem::create_hard_link(dir.File("users.dat"),
-                                               dir.File("private/other.dat"));
-             ::chown(dir.path().c_str(), kOther, static_cast<gid_t>(-1));
-             return NeedsRoot();
-           },
-       .output = kDenied,
-       .exitStatus = 1,
-       .saved = false,
-       .byBareName = true},
       {.name = "a chain of links, the second another user's",
        .prepare = Linked(01777, kOther, 0, "hop"),
        .output = kUnableToLoad,

@@ -337,8 +337,10 @@ class PosixSystem final : public System {
     if (error == Error::kNone) {
       const std::string reopen = "/proc/self/fd/" + std::to_string(held);
       error = Checked([&] { return fd = sys_.openat(AT_FDCWD, reopen.c_str(), flags, 0); });
-      if (error == Error::kMissing) {
-        // No /proc here: the name again, and only the file that was held.
+      if (error == Error::kMissing || error == Error::kDenied) {
+        // No /proc here, or none this process may search (one that is not
+        // dumpable, as a service that changed its user): the name again,
+        // and only the file that was held.
         error = Checked(
             [&] { return fd = sys_.openat(Fd(directory), name.c_str(), flags | O_NOFOLLOW, 0); });
         struct stat opened;
