@@ -70,9 +70,8 @@ std::shared_ptr<const Loaded> Load(const std::string& path) {
     // The load says only that it failed: one pass over the file says why.
     // Read well this time, it was changed meanwhile.
     StreamedCheck again = FindInFile(path, std::string_view());
-    loaded->failure = again.answer == StreamedCheck::Answer::kUnavailable
-                          ? ErrnoOf(again.failure)
-                          : EIO;
+    loaded->failure =
+        again.answer == StreamedCheck::Answer::kUnavailable ? ErrnoOf(again.failure) : EIO;
   }
   return loaded;
 }

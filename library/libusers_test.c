@@ -78,8 +78,7 @@ static void Table(void) {
     if (kCases[i].content != NULL) Write(kCases[i].content);
     Expect(kCases[i].row, "open", users_open(kFile, &file), kCases[i].open);
     /* Without a handle, in one pass, the same answers. */
-    Expect(kCases[i].row, "check_file",
-           users_check_file(kFile, kCases[i].name, kCases[i].password),
+    Expect(kCases[i].row, "check_file", users_check_file(kFile, kCases[i].name, kCases[i].password),
            kCases[i].open != USERS_OK ? kCases[i].open : kCases[i].check);
     Expect(kCases[i].row, "find_file", users_find_file(kFile, kCases[i].name),
            kCases[i].open != USERS_OK ? kCases[i].open : kCases[i].find);

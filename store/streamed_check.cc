@@ -89,8 +89,7 @@ StreamedCheck CheckInFile(const std::string& path, std::string_view userName,
   Found found = Scan(path, userName, system);
   if (found.failure != Failure::kNone) return {Answer::kUnavailable, found.failure};
   // The same work for a name the file lacks.
-  std::string computed =
-      ComputeDigest(userName, found.known ? found.salt : kNoSalt, password);
+  std::string computed = ComputeDigest(userName, found.known ? found.salt : kNoSalt, password);
   bool equal = DigestsEqual(computed, found.known ? std::string_view(found.digest) : kNoDigest);
   platform::Wipe(computed);
   if (!found.known) return {Answer::kUnknownUser, Failure::kNone};

@@ -16,7 +16,16 @@
 struct StreamedCheck {
   enum class Answer { kMatch, kNoMatch, kUnknownUser, kUnavailable };
   // Why the file is unavailable.
-  enum class Failure { kNone, kMissing, kDenied, kLinkRefused, kNotRegular, kMalformed, kBusy, kIo };
+  enum class Failure {
+    kNone,
+    kMissing,
+    kDenied,
+    kLinkRefused,
+    kNotRegular,
+    kMalformed,
+    kBusy,
+    kIo
+  };
 
   Answer answer = Answer::kUnavailable;
   Failure failure = Failure::kNone;

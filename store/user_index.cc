@@ -17,8 +17,7 @@ UserIndex::Key MakeKey(platform::System& system, const void* index) {
       system.Random(&key.k1) == platform::Error::kNone) {
     return key;
   }
-  key.k0 ^= static_cast<std::uint64_t>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  key.k0 ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   key.k1 ^= reinterpret_cast<std::uintptr_t>(index);
   return key;
 }

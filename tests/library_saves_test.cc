@@ -105,9 +105,9 @@ TEST(LibraryTest, ChecksBesideReloadsOnOneHandle) {
       EXPECT_EQ(::link(program.passwordFile().c_str(), dir.File("link").c_str()), 0);
     }
     std::string password = "pw" + std::to_string(i);
-    EXPECT_EQ(program.Run({"add", "-r", "-u", "x" + std::to_string(i % 4), "-p", password})
-                  .exitStatus,
-              0);
+    EXPECT_EQ(
+        program.Run({"add", "-r", "-u", "x" + std::to_string(i % 4), "-p", password}).exitStatus,
+        0);
   }
   saving = false;
   for (std::thread& thread : threads) thread.join();
