@@ -154,10 +154,9 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
 set(CPACK_DEBIAN_PAM_PACKAGE_NAME libpam-users)
 set(CPACK_DEBIAN_PAM_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PAM_PACKAGE_SHLIBDEPS ON)
-# dpkg-shlibdeps finds libusers in the build; the dependency on its package
-# is named here.
+# The module has the library's code linked in, so it needs no libusers1;
+# dpkg-shlibdeps names libc and libpam.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/library)
-set(CPACK_DEBIAN_PAM_PACKAGE_DEPENDS "libusers1 ${version_depends}")
 set(CPACK_DEBIAN_PAM_DESCRIPTION
     "PAM module that authenticates against a users password file\n"
     "pam_users lets login, su, sshd, mail and FTP servers, and any other\n"

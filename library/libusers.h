@@ -3,15 +3,31 @@
  *
  * A handle holds the users of one file in memory, loaded under the readers'
  * shared lock, so an in-place rewrite by users is never seen half done.
- * Between calls it holds no lock and no open file.
+ * Between calls it holds no lock and no open file. users_check_file and
+ * users_find_file need no handle: they read the file once, front to back,
+ * in a buffer of a fixed size, for a program that checks one login and ends.
  *
- * Threads: users_check and users_find may run on one handle from several
- * threads at once. users_reload and users_close need the caller to make sure
- * that nothing else uses the handle meanwhile.
+ * Threads: users_check, users_find and users_reload may run on one handle
+ * from several threads at once: a reload puts the new users in place at
+ * once, and the old ones go when the last check that took them ends (so,
+ * meanwhile, both are in memory). users_close needs the caller to make sure
+ * that nothing else uses the handle then.
  *
  * The library prints nothing, installs no signal handler, never ends the
  * process and keeps no state outside its handles. Every failure, running out
- * of memory included, is USERS_UNAVAILABLE: it fails closed. */
+ * of memory included, is USERS_UNAVAILABLE: it fails closed, and sets errno
+ * to why:
+ *   ENOENT   the file, or a directory on its path, is missing
+ *   EACCES   permissions refuse it
+ *   ELOOP    a symbolic link in a directory that others may write, neither
+ *            the caller's nor the directory owner's, was not followed
+ *   ENODEV   not a regular file (a directory, a device, a FIFO, /proc)
+ *   EBADMSG  a line of the file is not a user's ("name:salt:digest")
+ *   EBUSY    an in-place rewrite held the file for all of the 30-second wait
+ *   ENOMEM   memory ran out
+ *   EIO      a read failed, or the file changed while it was read
+ *   EINVAL   a null argument
+ *   EPERM    users_check_path: someone else may write the file */
 #ifndef LIBUSERS_H_
 #define LIBUSERS_H_
 
@@ -72,6 +88,22 @@ USERS_API users_result users_reload(users_file* file);
 
 /* Frees the handle. NULL is allowed. */
 USERS_API void users_close(users_file* file);
+
+/* users_open, users_check and users_close in one, without a handle: the file
+ * is read once and memory does not grow with it. The answer is the one a
+ * handle gives, the same work is done for an unknown name, and the password
+ * is treated as users_check treats it. */
+USERS_API users_result users_check_file(const char* path, const char* name, const char* password);
+
+/* users_open, users_find and users_close in one, as users_check_file. */
+USERS_API users_result users_find_file(const char* path, const char* name);
+
+/* USERS_OK when no user besides root and the file's owner may write the file
+ * at `path` or any directory on its path (a sticky directory owned by root
+ * or the file's owner, as /tmp, excepted); otherwise USERS_UNAVAILABLE with
+ * errno EPERM, or why it could not be told. A login that trusts the file
+ * calls it first. Group-writable counts, whoever the group holds. */
+USERS_API users_result users_check_path(const char* path);
 
 #ifdef __cplusplus
 }

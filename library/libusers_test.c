@@ -3,8 +3,14 @@
  * read alike. */
 #include "libusers.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#ifndef _WIN32
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #define ALICE "alice:UFoAAA==:jSVxEROZaVJjT789ZXuVqQ==\n"
 #define ALICE_OTHER "alice:UFoAAA==:2gOFvj7b932bP+K0j2UuMw==\n"
@@ -71,6 +77,11 @@ static void Table(void) {
     remove(kFile);
     if (kCases[i].content != NULL) Write(kCases[i].content);
     Expect(kCases[i].row, "open", users_open(kFile, &file), kCases[i].open);
+    /* Without a handle, in one pass, the same answers. */
+    Expect(kCases[i].row, "check_file", users_check_file(kFile, kCases[i].name, kCases[i].password),
+           kCases[i].open != USERS_OK ? kCases[i].open : kCases[i].check);
+    Expect(kCases[i].row, "find_file", users_find_file(kFile, kCases[i].name),
+           kCases[i].open != USERS_OK ? kCases[i].open : kCases[i].find);
     if (kCases[i].open != USERS_OK) {
       if (file != NULL) Expect(kCases[i].row, "handle of a failed open", USERS_OK, 1);
       continue;
@@ -113,10 +124,83 @@ static void NullArguments(void) {
   Expect("directory", "open", users_open(".", &file), USERS_UNAVAILABLE);
 }
 
+static void ExpectErrno(const char* row, users_result got, int want) {
+  int reason = errno;
+  Expect(row, "result", got, want == 0 ? USERS_OK : USERS_UNAVAILABLE);
+  if (want != 0 && reason != want) {
+    printf("FAIL: %s: errno %d (%s), not %d\n", row, reason, strerror(reason), want);
+    ++failures;
+  }
+}
+
+/* Why a file is unavailable, through each way in; and who may write it. */
+static void Reasons(void) {
+  users_file* file = NULL;
+  remove(kFile);
+  ExpectErrno("missing: open", users_open(kFile, &file), ENOENT);
+  ExpectErrno("missing: check_file", users_check_file(kFile, "alice", "secret"), ENOENT);
+  Write(ALICE "bob:x\n");
+  ExpectErrno("malformed: open", users_open(kFile, &file), EBADMSG);
+  ExpectErrno("malformed: find_file", users_find_file(kFile, "alice"), EBADMSG);
+  ExpectErrno("null: check_file", users_check_file(NULL, "alice", "secret"), EINVAL);
+  Write(ALICE);
+  Expect("reasons", "open", users_open(kFile, &file), USERS_OK);
+  Write(ALICE "bob:x\n");
+  ExpectErrno("malformed: reload", users_reload(file), EBADMSG);
+  ExpectErrno("malformed: check after the reload", users_check(file, "alice", "secret"), EBADMSG);
+  users_close(file);
+  remove(kFile);
+#ifndef _WIN32
+  {
+    /* A directory of our own in /tmp: only we, and root, may write it. */
+    char dir[] = "/tmp/libusers-test.XXXXXX";
+    char path[64], sticky[64], link[80];
+    if (mkdtemp(dir) == NULL) {
+      printf("cannot make a directory in /tmp\n");
+      ++failures;
+      return;
+    }
+    snprintf(path, sizeof path, "%s/users.dat", dir);
+    snprintf(sticky, sizeof sticky, "%s/sticky", dir);
+    snprintf(link, sizeof link, "%s/sticky/link", dir);
+    FILE* out = fopen(path, "wb");
+    if (out != NULL) fclose(out);
+    chmod(path, 0600);
+    ExpectErrno("directory: check_file", users_check_file(dir, "alice", "secret"), ENODEV);
+    ExpectErrno("private file", users_check_path(path), 0);
+    chmod(path, 0620);
+    ExpectErrno("group-writable file", users_check_path(path), EPERM);
+    chmod(path, 0600);
+    chmod(dir, 0770);
+    ExpectErrno("group-writable directory", users_check_path(path), EPERM);
+    chmod(dir, 0700);
+    mkdir(sticky, 0700);
+    chmod(sticky, 01777);
+    if (symlink(path, link) == 0) {
+      ExpectErrno("sticky directory of ours", users_check_path(link), 0);
+      /* Someone else's link there is not followed. */
+      if (geteuid() == 0 && lchown(link, 65534, 65534) == 0) {
+        ExpectErrno("another's link in a sticky directory", users_check_file(link, "a", "b"),
+                    ELOOP);
+      }
+      remove(link);
+    }
+    if (geteuid() != 0) {
+      chmod(path, 0);
+      ExpectErrno("unreadable: check_file", users_check_file(path, "alice", "secret"), EACCES);
+    }
+    rmdir(sticky);
+    remove(path);
+    rmdir(dir);
+  }
+#endif
+}
+
 int main(void) {
   Table();
   Reload();
   NullArguments();
+  Reasons();
   printf("%s\n", failures == 0 ? "libusers: every row passed" : "libusers: FAILED");
   return failures == 0 ? 0 : 1;
 }

@@ -14,8 +14,7 @@ bool Grants(const FileInfo& file, std::uint32_t bits) { return (file.permissions
 // given `file` a second name where the kernel protects hard links: its owner
 // and those who may read and write it. A name that one of them made gains
 // them nothing.
-bool EveryControllerCouldLink(const FileInfo& directory, const FileInfo& file,
-                              std::uint64_t user) {
+bool EveryControllerCouldLink(const FileInfo& directory, const FileInfo& file, std::uint64_t user) {
   bool everyone = Grants(file, platform::kOtherRead | platform::kOtherWrite);
   bool group = everyone || (file.group == directory.group &&
                             Grants(file, platform::kGroupRead | platform::kGroupWrite));

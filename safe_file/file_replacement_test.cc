@@ -65,7 +65,7 @@ class FaultySystem final : public platform::System {
   bool rewritingAtCut = false;  // the first file had unsynced data then
   bool refuseRename = false;
   bool noLocks = false;  // a file system without record locks
-  int takenNames = 0;  // Create finds this many random names taken
+  int takenNames = 0;    // Create finds this many random names taken
   // Runs once, as the first call named `hookAt` is made.
   std::function<void()> hook;
   std::string hookAt;

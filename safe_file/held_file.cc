@@ -25,20 +25,39 @@ constexpr int kOpenTries = 100;
 // little, then longer, so that a long wait costs no processor time.
 constexpr std::int64_t kFirstPause = 1000, kLongestPause = 32000;
 
-HeldFile::Outcome FailedWith(Error error) {
-  return error == Error::kBusy ? HeldFile::Outcome::kBusy : HeldFile::Outcome::kUnavailable;
-}
-
 }  // namespace
 
 HeldFile::Outcome HeldFile::Open(const std::string& path, Purpose purpose) {
   Close();
   path_ = path;
   purpose_ = purpose;
-  Outcome outcome = Outcome::kUnavailable;
-  if (OpenDirectory(path, &directory_, &name_) == Error::kNone) outcome = OpenNamed(purpose);
+  failure_ = Failure::kNone;
+  bool refused = false;
+  Error error = OpenDirectory(path, &directory_, &name_, &refused);
+  Outcome outcome = error != Error::kNone ? FailedWith(error) : OpenNamed(purpose);
+  if (refused) failure_ = Failure::kLinkRefused;
   if (outcome != Outcome::kOpen) Close();
   return outcome;
+}
+
+HeldFile::Outcome HeldFile::Unavailable(Failure failure) {
+  failure_ = failure;
+  return Outcome::kUnavailable;
+}
+
+HeldFile::Outcome HeldFile::FailedWith(Error error) {
+  switch (error) {
+    case Error::kBusy:
+      failure_ = Failure::kBusy;
+      return Outcome::kBusy;
+    case Error::kMissing:
+    case Error::kTooLong:
+      return Unavailable(Failure::kMissing);
+    case Error::kDenied:
+      return Unavailable(Failure::kDenied);
+    default:
+      return Unavailable(Failure::kIo);
+  }
 }
 
 bool HeldFile::Look(const std::string& path, FileInfo* info) const {
@@ -51,10 +70,13 @@ bool HeldFile::Look(const std::string& path, FileInfo* info) const {
   return found;
 }
 
-Error HeldFile::OpenDirectory(const std::string& path, Handle* directory, std::string* name) const {
+Error HeldFile::OpenDirectory(const std::string& path, Handle* directory, std::string* name,
+                              bool* refused) const {
   const std::uint64_t user = system_.User();
-  auto mayFollow = [user](const FileInfo& inDirectory, const FileInfo& link) {
-    return MayFollow(inDirectory, link, user);
+  auto mayFollow = [user, refused](const FileInfo& inDirectory, const FileInfo& link) {
+    platform::LinkLimit limit = MayFollow(inDirectory, link, user);
+    if (limit == platform::LinkLimit::kRefuse && refused != nullptr) *refused = true;
+    return limit;
   };
   return system_.OpenDirectory(path, mayFollow, directory, name);
 }
@@ -63,16 +85,15 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
   for (int attempt = 0; attempt < kOpenTries; ++attempt) {
     // The type first, without opening: a device may act on an open.
     FileInfo named, directory;
-    if (system_.Inspect(directory_, name_, &named) != Error::kNone ||
-        named.type != FileType::kRegular ||
-        system_.Describe(directory_, &directory) != Error::kNone) {
-      return Outcome::kUnavailable;
-    }
+    Error error = system_.Inspect(directory_, name_, &named);
+    if (error != Error::kNone) return FailedWith(error);
+    if (named.type != FileType::kRegular) return Unavailable(Failure::kNotRegular);
+    if (system_.Describe(directory_, &directory) != Error::kNone) return Unavailable(Failure::kIo);
     writable_ = purpose == Purpose::kChange && MayChange(directory, named, system_.User());
     auto open = [&](Access access) {
       return WaitWhileBusy([&] { return system_.Open(directory_, name_, access, &handle_); });
     };
-    Error error = open(writable_ ? Access::kReadWrite : Access::kRead);
+    error = open(writable_ ? Access::kReadWrite : Access::kRead);
     if (writable_ && (error == Error::kDenied || error == Error::kReadOnly)) {
       // Loaded all the same; its save then fails with nothing written.
       writable_ = false;
@@ -80,7 +101,7 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
     }
     if (error == Error::kMissing) continue;  // renamed away since the look
     if (error != Error::kNone) return FailedWith(error);
-    if (system_.Describe(handle_, &info_) != Error::kNone) return Outcome::kUnavailable;
+    if (system_.Describe(handle_, &info_) != Error::kNone) return Unavailable(Failure::kIo);
     if (info_.type != FileType::kRegular || !SameFile(info_, named)) {
       CloseFile();
       continue;
@@ -96,13 +117,14 @@ HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
     if (error != Error::kNone) return FailedWith(error);
     // What it waited for may have rewritten the file in place: it is known
     // as it is now that it is held.
-    if (system_.Describe(handle_, &info_) != Error::kNone) return Outcome::kUnavailable;
+    if (system_.Describe(handle_, &info_) != Error::kNone) return Unavailable(Failure::kIo);
     // A run that held the turn before may have replaced the file: then the
     // turn is taken again, on the file that the name holds now.
     if (!writable_ || StillNamed()) return Outcome::kOpen;
     CloseFile();
   }
-  return Outcome::kUnavailable;
+  // Renamed away at every try.
+  return Unavailable(Failure::kMissing);
 }
 
 // A file system without record locks: the writers' turn is a file beside

@@ -30,6 +30,16 @@ class HeldFile {
     kUnavailable,  // missing, not a regular file, or not readable
     kBusy,         // another run held the turn, or the content, for all of the wait
   };
+  // Why the last Open did not open, for those who tell it.
+  enum class Failure {
+    kNone,
+    kMissing,      // no such file, or a directory on the path is missing
+    kDenied,       // permissions refuse it
+    kLinkRefused,  // a link that those rules do not follow
+    kNotRegular,   // a directory, a device, a FIFO, a file of the kernel's
+    kBusy,         // as Outcome::kBusy
+    kIo,           // anything else
+  };
 
   // How long one run waits in all, from its first wait, for what others
   // hold: the turn, the content, a file they hold unshared.
@@ -48,6 +58,7 @@ class HeldFile {
   // readers' lock; one opened for a change, under the writers' turn.
   Outcome Open(const std::string& path, Purpose purpose);
   void Close();
+  Failure failure() const { return failure_; }
 
   // What `path` names now, reached as Open reaches it, without opening it:
   // false when it reaches nothing, or a file that Open would not open.
@@ -98,11 +109,15 @@ class HeldFile {
  private:
   // Opens the directory of what `path` names, following the links the rule
   // above lets it, as `*directory`, and gives the name in it.
+  // `*refused`, if given, tells whether the rule refused a link.
   platform::Error OpenDirectory(const std::string& path, platform::Handle* directory,
-                                std::string* name) const;
+                                std::string* name, bool* refused = nullptr) const;
   Outcome OpenNamed(Purpose purpose);
   // The writers' turn where the file system has no record locks.
   platform::Error TakeLockFile();
+  // Outcome::kUnavailable, keeping why.
+  Outcome Unavailable(Failure failure);
+  Outcome FailedWith(platform::Error error);
   // Closes the file and its turn; the directory stays open.
   void CloseFile();
 
@@ -117,6 +132,7 @@ class HeldFile {
   std::string lockName_;
   platform::FileInfo info_;
   bool writable_ = false;
+  Failure failure_ = Failure::kNone;
   std::uint64_t readOffset_ = 0;
   std::int64_t waitingSince_ = -1;  // when the run first waited; -1: not yet
 };

@@ -15,18 +15,31 @@
 // stays valid while records are changed in place, and is built again after
 // a record is added or removed. It reads names through the list, so a
 // list that keeps its records in the file is read there.
+//
+// Names are hashed with a key of each index's own, from the system's random
+// source, so that nobody can choose names that fill one run of slots and
+// make every lookup walk it.
 class UserIndex {
  public:
-  explicit UserIndex(UserList& list);
+  // The key of a hash: 128 bits.
+  struct Key {
+    std::uint64_t k0 = 0, k1 = 0;
+  };
+
+  explicit UserIndex(UserList& list, platform::System& system = platform::NativeSystem());
 
   // The first record whose user name equals `userName` byte for byte, or
   // the list's end. `userName` must not be a name the list read from its
   // file, which the lookup may read over.
   UserList::Records::iterator Find(std::string_view userName) const;
 
- private:
-  static std::uint64_t Hash(std::string_view name);
+  const Key& key() const { return key_; }
 
+  // SipHash-1-3 of `name` under `key`.
+  static std::uint64_t Hash(std::string_view name, const Key& key);
+
+ private:
+  Key key_;
   const UserList& list_;
   UserList::Records::iterator end_;
   // Open addressing with linear probing. Each slot keeps part of its name's

@@ -74,8 +74,8 @@ void SetUpChild(const ChildSetup& setup, int out[2], int err[2]) {
     std::_Exit(125);
   }
   if (setup.beforeStart && !setup.beforeStart()) std::_Exit(125);
-  for (auto [resource, bytes] : {std::pair{RLIMIT_FSIZE, setup.fileSizeLimit},
-                                 std::pair{RLIMIT_AS, setup.memoryLimit}}) {
+  for (auto [resource, bytes] :
+       {std::pair{RLIMIT_FSIZE, setup.fileSizeLimit}, std::pair{RLIMIT_AS, setup.memoryLimit}}) {
     rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
     if (bytes >= 0 && ::setrlimit(resource, &limit) != 0) std::_Exit(125);
   }

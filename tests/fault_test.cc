@@ -570,7 +570,8 @@ TEST(FaultTest, SaveFaults) {
        .prepare =
            [](const TempDir& dir, ChildSetup& setup) {
              WriteFile(dir.File("users.dat.tmp-Ab12Cd34Ao2c"), "theirs");
-             ::chown(dir.File("users.dat.tmp-Ab12Cd34Ao2c").c_str(), kOther, static_cast<gid_t>(-1));
+             ::chown(dir.File("users.dat.tmp-Ab12Cd34Ao2c").c_str(), kOther,
+                     static_cast<gid_t>(-1));
              return InStickyDirectory(0, false)(dir, setup);
            },
        .output = kAdded,

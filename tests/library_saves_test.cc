@@ -7,6 +7,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "libusers.h"
 #include "tests/program.h"
@@ -68,6 +69,51 @@ TEST(LibraryTest, ReadersDuringSaves) {
   EXPECT_EQ(failures, 0) << "of " << checks << " checks";
   users_close(checking);
   users_close(following);
+}
+
+// Checks on one handle from several threads while another reloads it
+// during saves: none fails, and none reads users that a reload freed (the
+// ThreadSanitizer build runs this one).
+TEST(LibraryTest, ChecksBesideReloadsOnOneHandle) {
+  TempDir dir;
+  Program program(dir);
+  WriteFile(program.passwordFile(), "");
+  ASSERT_EQ(program.Run({"add", "-u", "stable", "-p", "pw"}).exitStatus, 0);
+  users_file* shared = nullptr;
+  ASSERT_EQ(users_open(program.passwordFile().c_str(), &shared), USERS_OK);
+
+  std::atomic<bool> saving{true};
+  std::atomic<int> checks{0}, reloads{0}, failures{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) {
+    threads.emplace_back([&] {
+      while (saving) {
+        if (users_check(shared, "stable", "pw") != USERS_OK) ++failures;
+        ++checks;
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    while (saving) {
+      if (users_reload(shared) != USERS_OK) ++failures;
+      ++reloads;
+    }
+  });
+  // Half by rename, half in place (a second name makes users rewrite it).
+  for (int i = 0; i < 40; ++i) {
+    if (i == 20) {
+      EXPECT_EQ(::link(program.passwordFile().c_str(), dir.File("link").c_str()), 0);
+    }
+    std::string password = "pw" + std::to_string(i);
+    EXPECT_EQ(
+        program.Run({"add", "-r", "-u", "x" + std::to_string(i % 4), "-p", password}).exitStatus,
+        0);
+  }
+  saving = false;
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0) << "of " << checks << " checks and " << reloads << " reloads";
+  EXPECT_EQ(users_check(shared, "x3", "pw39"), USERS_OK);
+  users_close(shared);
 }
 
 }  // namespace

@@ -13,14 +13,10 @@ skip() { echo "skipped \"every row\": $1"; exit 77; }
 command -v pamtester >/dev/null || skip "no pamtester (Debian's pamtester)"
 /sbin/ldconfig -p 2>/dev/null | grep -q 'libpam_wrapper\.so ' || skip "no pam_wrapper (Debian's libpam-wrapper)"
 
-# A service file splits its lines at blanks, so that the module and the
-# files it names must lie on a path without any: the module is copied into
-# the scratch directory, which goes to /tmp where TMPDIR has a blank.
-work=$(mktemp -d)
-if [[ $work == *[[:space:]]* ]]; then
-  rmdir "$work"
-  work=$(mktemp -d /tmp/pam-test.XXXXXX)
-fi
+# A service file splits its lines at blanks, and the module refuses a file
+# that others may write, or on a path of directories they may: the module
+# and the files lie in a private directory in /tmp, whatever TMPDIR says.
+work=$(mktemp -d /tmp/pam-test.XXXXXX)
 trap 'kill "$writer" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 writer=
 mkdir "$work/services" "$work/data"
@@ -31,15 +27,27 @@ file=$work/data/users.dat
 install -m 600 /dev/null "$file"
 "$work/data/users" add -u alice -p secret >/dev/null
 printf 'alice:x\n' >"$work/malformed.dat"
+# A malformed line far behind the user's: the whole file is read.
+{ cat "$file"; seq -f 'user%g:c2FsdA==:ZGlnZXN0ZGlnZXN0ZGlnZXN0ZA==' 20000; echo 'bob:x'; } \
+  >"$work/malformed-late.dat"
+install -m 666 "$file" "$work/writable.dat"
+mkdir -m 775 "$work/team"
+install -m 600 "$file" "$work/team/users.dat"
 service() {  # NAME OPTIONS
   printf 'auth required %s %s\naccount required %s %s\npassword required %s %s\n' \
     "$module" "$2" "$module" "$2" "$module" "$2" >"$work/services/$1"
 }
-service users "file=$file"
-service missing "file=$work/none.dat"
-service malformed "file=$work/malformed.dat"
-service no-option ""
-service misspelt "file=$file fille=$work/none.dat"
+service users "file=$file nodelay"
+service delay "file=$file"
+service missing "file=$work/none.dat nodelay"
+service malformed "file=$work/malformed.dat nodelay"
+service malformed-late "file=$work/malformed-late.dat nodelay"
+service no-option "nodelay"
+service misspelt "file=$file nodelay fille=$work/none.dat"
+service relative "file=data/users.dat nodelay"
+service passes "file=$file nodelay try_first_pass use_authtok authtok_type=UNIX debug"
+service writable "file=$work/writable.dat nodelay"
+service group-dir "file=$work/team/users.dat nodelay"
 printf 'auth required pam_deny.so\naccount required pam_deny.so\n' >"$work/services/other"
 
 # What pamtester prints for each outcome.
@@ -50,6 +58,7 @@ declare -A says=(
   [unavail]="Authentication service cannot retrieve authentication info"
   [service-err]="Error in service module"
   [refused]="Authentication token manipulation error"
+  [slow]="Authentication failure|User not known"
 )
 rows=(  # service user password operation outcome
   "users alice secret authenticate ok"
@@ -64,16 +73,35 @@ rows=(  # service user password operation outcome
   "no-option alice secret authenticate service-err"
   "misspelt alice secret authenticate service-err"
   "users alice secret chauthtok refused"
+  "relative alice secret authenticate service-err"
+  "relative alice - acct_mgmt service-err"
+  "passes alice secret authenticate ok"
+  "passes alice wrong authenticate auth-err"
+  "malformed-late alice secret authenticate unavail"
+  "malformed-late alice - acct_mgmt unavail"
+  "writable alice secret authenticate unavail"
+  "writable alice - acct_mgmt unavail"
+  "group-dir alice secret authenticate unavail"
+  "delay alice wrong authenticate slow"
+  "delay bob secret authenticate slow"
 )
 
 passed=0 failed=0
 run_row() {  # ROW [LABEL]
-  local service user password operation outcome output
+  local service user password operation outcome output started took
   read -r service user password operation outcome <<<"$1"
+  started=$(date +%s%N)
   output=$(printf '%s\n%s\n%s\n' "$password" "$password" "$password" |
     env LD_PRELOAD="$preload" PAM_WRAPPER=1 PAM_WRAPPER_SERVICE_DIR="$work/services" \
       ASAN_OPTIONS=detect_leaks=0 pamtester "$service" "$user" "$operation" 2>&1)
-  if [[ $output =~ ${says[$outcome]} ]]; then
+  took=$((($(date +%s%N) - started) / 1000000))
+  # A failure waits the 2 seconds (give or take a quarter, at random) that
+  # the module asks for, unless nodelay: then it waits for nothing.
+  if [[ $outcome == slow ]] && ((took < 1400)); then
+    output="answered in $took ms: $output"
+  elif [[ $outcome == auth-err && -z ${2:-} ]] && ((took > 1400)); then
+    output="answered in $took ms: $output"
+  elif [[ $output =~ ${says[$outcome]} ]]; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
