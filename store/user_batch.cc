@@ -4,6 +4,7 @@
 #include <charconv>
 #include <utility>
 
+#include "digest/password_digest.h"
 #include "store/user_index.h"
 
 void UserBatch::Add(std::uint64_t line, std::string_view userName, std::string_view password) {
@@ -39,11 +40,19 @@ std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   // One walk finds the first record of each name, for the first change of
   // the name, which the index gives.
   found_.assign(changes_.size(), list.records.end());
+  others_.clear();
   for (auto record = list.records.begin(); record != list.records.end(); ++record) {
     auto name = index.Find(list.FieldsOf(*record).userName);
-    if (name == names_.records.end()) continue;
+    if (name == names_.records.end()) {
+      if (exact_) others_.push_back(record);
+      continue;
+    }
     std::size_t change = ChangeOf(name);
-    if (found_[change] == list.records.end()) found_[change] = record;
+    if (found_[change] == list.records.end()) {
+      found_[change] = record;
+    } else if (exact_) {
+      others_.push_back(record);
+    }
   }
   std::size_t change = 0;
   for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
@@ -60,7 +69,33 @@ std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   std::stable_sort(faults.begin(), faults.end(),
                    [](const Fault& a, const Fault& b) { return a.line < b.line; });
   checked_ = faults.empty();
+  if (checked_) Plan(list);
   return faults;
+}
+
+void UserBatch::Plan(UserList& list) {
+  planned_ = Counts();
+  planned_.removed = others_.size();
+  same_.assign(changes_.size(), false);
+  std::size_t change = 0;
+  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
+    UserList::Records::iterator record = found_[change];
+    if (changes_[change].remove) {
+      ++planned_.removed;
+    } else if (record == list.records.end()) {
+      ++planned_.added;
+    } else {
+      // The stored salt is kept, so the same password gives the same digest.
+      // Fields read from the file last until the next read: the digest is
+      // made before it.
+      std::string_view userName = names_.FieldsOf(*name).userName;
+      RecordFields stored = list.FieldsOf(*record);
+      same_[change] = !stored.userName.empty() &&
+                      DigestsEqual(UserList::ComputeDigest(userName, stored.salt, Password(change)),
+                                   stored.digest);
+      ++(same_[change] ? planned_.unchanged : planned_.updated);
+    }
+  }
 }
 
 bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
@@ -74,16 +109,20 @@ bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
     UserList::Records::iterator record = found_[change];
     if (changes_[change].remove) {
       list.records.erase(record);
-      ++counts.removed;
-    } else if (record != list.records.end()) {
-      list.SetPassword(record, Password(change));
-      ++counts.updated;
-    } else {
+    } else if (record == list.records.end()) {
       if (!salts.Next(salt)) return false;
       list.AppendUser(names_.FieldsOf(*name).userName, salt, Password(change));
-      ++counts.added;
+    } else if (!same_[change]) {
+      list.SetPassword(record, Password(change));
     }
   }
+  // None of these is found by a change.
+  for (UserList::Records::iterator record : others_) list.records.erase(record);
   found_.clear();
+  others_.clear();
+  counts.added += planned_.added;
+  counts.updated += planned_.updated;
+  counts.removed += planned_.removed;
+  counts.unchanged += planned_.unchanged;
   return true;
 }

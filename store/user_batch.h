@@ -19,11 +19,18 @@
 // and for the usual batch, far smaller than its list, a table that stays in
 // the processor's cache where one of the whole list would cost more than
 // its load.
+//
+// An add of a user who has that password already changes nothing: it is
+// counted unchanged, and a batch of nothing else leaves its list as it was.
 class UserBatch {
  public:
   // `replace`: an add of a user who exists replaces the password, keeping
   // salt and place, as `add -r` does; without it such an add is refused.
-  explicit UserBatch(bool replace) : replace_(replace) {}
+  // `exact`: the list is to hold the batch's users and no others. It
+  // replaces, and removes every record of a name the batch lacks, and every
+  // record of a name but the first, which alone a lookup ever finds.
+  explicit UserBatch(bool replace, bool exact = false)
+      : replace_(replace || exact), exact_(exact) {}
   UserBatch(const UserBatch&) = delete;
   UserBatch& operator=(const UserBatch&) = delete;
 
@@ -44,19 +51,27 @@ class UserBatch {
   };
 
   // Looks every change up in `list` and returns what stands in the way of
-  // the batch, in line order: nothing when it can be applied.
+  // the batch, in line order: nothing when it can be applied. When nothing
+  // does, it also compares the password of each user who exists with the
+  // one stored, a digest each, and counts what Apply would make.
   std::vector<Fault> Check(UserList& list);
 
   struct Counts {
     std::size_t added = 0;
     std::size_t updated = 0;
     std::size_t removed = 0;
+    std::size_t unchanged = 0;  // users who keep their record as it is
+    // Whether the list would differ at all.
+    bool Changes() const { return added + updated + removed > 0; }
   };
+  // What the last Check that found nothing counted; Apply makes just that.
+  const Counts& planned() const { return planned_; }
+
   // Makes every change in `list`, which the last Check found nothing
   // against and which has not changed since: adds at the end in order, with
   // salts from `salts`. False, with nothing changed, when the last Check
   // found something; false when `salts` failed: the list then holds part of
-  // the changes and must not be saved.
+  // the changes and must not be saved. Adds planned() to `counts`.
   bool Apply(UserList& list, RandomSalts& salts, Counts& counts);
 
  private:
@@ -88,18 +103,24 @@ class UserBatch {
   };
   void Append(std::uint64_t line, std::string_view userName, bool remove);
   std::string_view Password(std::size_t change) const;
+  // Counts what Apply would make, after a Check that found nothing.
+  void Plan(UserList& list);
   // The change of a record of names_.
   std::size_t ChangeOf(UserList::Records::const_iterator name) const;
 
   bool replace_;
+  bool exact_;
   // The names in the order of their changes, as records of a list of their
   // own, so that a UserIndex finds them; each record's salt is the number
   // of its change, in decimal.
   UserList names_;
   std::vector<Change> changes_;
   std::vector<char, WipingAllocator<char>> passwords_;
-  std::vector<UserList::Records::iterator> found_;  // by the last Check
-  bool checked_ = false;                            // it found nothing
+  std::vector<UserList::Records::iterator> found_;   // by the last Check
+  std::vector<bool> same_;                           // by change: the user has the password already
+  std::vector<UserList::Records::iterator> others_;  // what an exact batch removes besides
+  Counts planned_;
+  bool checked_ = false;  // it found nothing
 };
 
 #endif  // USERS_STORE_USER_BATCH_H_
