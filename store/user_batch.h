@@ -10,12 +10,13 @@
 
 #include "digest/salt.h"
 #include "platform/platform.h"
+#include "store/large_page_allocator.h"
 #include "store/user_list.h"
 
 // Changes to many users of one list, made all or none: every change is
 // looked up and checked before any is made, then all are made in memory,
 // for one save. A name may come once. The batch's names are found through
-// a UserIndex of their own, in one walk over the list: no walk per change,
+// a hash table of their own, in one walk over the list: no walk per change,
 // and for the usual batch, far smaller than its list, a table that stays in
 // the processor's cache where one of the whole list would cost more than
 // its load.
@@ -83,10 +84,10 @@ class UserBatch {
     WipingAllocator() = default;
     template <typename U>
     WipingAllocator(const WipingAllocator<U>&) {}
-    T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+    T* allocate(std::size_t n) { return LargePageAllocator<T>().allocate(n); }
     void deallocate(T* p, std::size_t n) {
       platform::Wipe(p, n * sizeof(T));
-      std::allocator<T>().deallocate(p, n);
+      LargePageAllocator<T>().deallocate(p, n);
     }
     template <typename U>
     bool operator==(const WipingAllocator<U>&) const {
@@ -105,20 +106,20 @@ class UserBatch {
   std::string_view Password(std::size_t change) const;
   // Counts what Apply would make, after a Check that found nothing.
   void Plan(UserList& list);
-  // The change of a record of names_.
-  std::size_t ChangeOf(UserList::Records::const_iterator name) const;
 
   bool replace_;
   bool exact_;
   // The names in the order of their changes, as records of a list of their
-  // own, so that a UserIndex finds them; each record's salt is the number
-  // of its change, in decimal.
+  // own; each record's salt is the number of its change, in decimal.
   UserList names_;
-  std::vector<Change> changes_;
+  template <typename T>
+  using LargeVector = std::vector<T, LargePageAllocator<T>>;
+  LargeVector<Change> changes_;
   std::vector<char, WipingAllocator<char>> passwords_;
-  std::vector<UserList::Records::iterator> found_;   // by the last Check
-  std::vector<bool> same_;                           // by change: the user has the password already
-  std::vector<UserList::Records::iterator> others_;  // what an exact batch removes besides
+  LargeVector<UserList::Records::iterator> found_;  // by the last Check
+  std::vector<bool> same_;                          // by change: the user has the password already
+  // What an exact batch removes besides its changes.
+  LargeVector<UserList::Records::iterator> others_;
   Counts planned_;
   bool checked_ = false;  // it found nothing
 };
