@@ -19,16 +19,15 @@ class NameTable {
  public:
   static constexpr std::size_t kNone = ~std::size_t{0};
 
-  // `names` by change, fewer than 2^32; `firsts` gets, by change, the first
-  // change of its name.
+  // `names` by change, fewer than 2^32; `twice` gets each change of a name
+  // that an earlier one has, with that earlier one, in order.
   NameTable(const std::vector<std::string_view, LargePageAllocator<std::string_view>>& names,
-            std::vector<std::size_t, LargePageAllocator<std::size_t>>& firsts)
+            std::vector<std::pair<std::size_t, std::size_t>>& twice)
       : names_(names) {
     // At most half full, so that a probe ends after a few slots.
     std::size_t size = std::bit_ceil(names.size() * 2 + 2);
     slots_.assign(size, 0);
     mask_ = size - 1;
-    firsts.resize(names.size());
     // The hash of each name is made, and its slot asked for, kAhead names
     // before it is put in.
     std::uint64_t hashes[kAhead];
@@ -38,7 +37,8 @@ class NameTable {
         std::size_t change = ahead - kAhead;
         std::size_t slot = Probe(names[change], hash);
         if (slots_[slot] == 0) slots_[slot] = Tag(hash) | change;
-        firsts[change] = slots_[slot] & 0xffff'ffffu;
+        if (slots_[slot] != (Tag(hash) | change))
+          twice.emplace_back(change, slots_[slot] & 0xffff'ffffu);
       }
       if (ahead < names.size()) Prefetch(hash = Hash(names[ahead]));
     }
@@ -112,45 +112,66 @@ std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   std::vector<std::string_view, LargePageAllocator<std::string_view>> names;
   names.reserve(changes_.size());
   for (const UserRecord& name : names_.records) names.push_back(names_.FieldsOf(name).userName);
-  std::vector<std::size_t, LargePageAllocator<std::size_t>> firsts;
-  NameTable table(names, firsts);
+  std::vector<std::pair<std::size_t, std::size_t>> twice;
+  NameTable table(names, twice);
   // One walk finds the first record of each name, for the first change of
   // the name, which the table gives.
   found_.assign(changes_.size(), list.records.end());
   others_.clear();
-  // A group's names are copied, as a name read from the file lasts only
-  // until the next is read.
+  updates_.clear();
+  unchanged_ = 0;
+  // A group's fields are copied, as those read from the file last only
+  // until the next are read.
   std::string group;
-  std::size_t ends[NameTable::kAhead];
+  std::size_t ends[NameTable::kAhead][3];
   std::uint64_t hashes[NameTable::kAhead];
+  auto field = [&group, &ends](std::size_t i, std::size_t f) {
+    std::size_t begin = f > 0 ? ends[i][f - 1] : i > 0 ? ends[i - 1][2] : 0;
+    return std::string_view(group).substr(begin, ends[i][f] - begin);
+  };
   for (auto record = list.records.begin(); record != list.records.end();) {
     auto first = record;
     group.clear();
     std::size_t count = 0;
     for (; count < NameTable::kAhead && record != list.records.end(); ++count, ++record) {
-      std::string_view name = list.FieldsOf(*record).userName;
-      group.append(name);
-      ends[count] = group.size();
-      table.Prefetch(hashes[count] = NameTable::Hash(name));
+      RecordFields fields = list.FieldsOf(*record);
+      for (std::size_t f = 0; f < 3; ++f) {
+        group.append(f == 0 ? fields.userName : f == 1 ? fields.salt : fields.digest);
+        ends[count][f] = group.size();
+      }
+      table.Prefetch(hashes[count] = NameTable::Hash(fields.userName));
     }
     record = first;
     for (std::size_t i = 0; i < count; ++i, ++record) {
-      std::size_t begin = i == 0 ? 0 : ends[i - 1];
-      std::size_t change =
-          table.Find(std::string_view(group).substr(begin, ends[i] - begin), hashes[i]);
+      std::string_view name = field(i, 0);
+      std::size_t change = table.Find(name, hashes[i]);
       if (change == NameTable::kNone) {
         if (exact_) others_.push_back(record);
       } else if (found_[change] == list.records.end()) {
         found_[change] = record;
+        // The salt is kept, so the same password gives the stored digest.
+        // Compared here, in the list's order, in which its records are read
+        // at the least cost; and so are those that change, by Apply.
+        if (replace_ && !changes_[change].remove) {
+          bool same = !name.empty() &&
+                      DigestsEqual(UserList::ComputeDigest(name, field(i, 1), Password(change)),
+                                   field(i, 2));
+          if (same) {
+            ++unchanged_;
+          } else {
+            updates_.emplace_back(record, change);
+          }
+        }
       } else if (exact_) {
         others_.push_back(record);
       }
     }
   }
+  auto again = twice.begin();
   for (std::size_t change = 0; change < changes_.size(); ++change) {
     const Change& c = changes_[change];
-    std::size_t first = firsts[change];
-    if (first != change) {
+    if (again != twice.end() && again->first == change) {
+      std::size_t first = (again++)->second;
       faults.push_back({c.line, Problem::kNameTwice, changes_[first].line});
       found_[change] = found_[first];
     }
@@ -161,33 +182,20 @@ std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   std::stable_sort(faults.begin(), faults.end(),
                    [](const Fault& a, const Fault& b) { return a.line < b.line; });
   checked_ = faults.empty();
-  if (checked_) Plan(list);
-  return faults;
-}
-
-void UserBatch::Plan(UserList& list) {
-  planned_ = Counts();
-  planned_.removed = others_.size();
-  same_.assign(changes_.size(), false);
-  std::size_t change = 0;
-  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
-    UserList::Records::iterator record = found_[change];
-    if (changes_[change].remove) {
-      ++planned_.removed;
-    } else if (record == list.records.end()) {
-      ++planned_.added;
-    } else {
-      // The stored salt is kept, so the same password gives the same digest.
-      // Fields read from the file last until the next read: the digest is
-      // made before it.
-      std::string_view userName = names_.FieldsOf(*name).userName;
-      RecordFields stored = list.FieldsOf(*record);
-      same_[change] = !stored.userName.empty() &&
-                      DigestsEqual(UserList::ComputeDigest(userName, stored.salt, Password(change)),
-                                   stored.digest);
-      ++(same_[change] ? planned_.unchanged : planned_.updated);
+  if (checked_) {
+    planned_ = Counts();
+    planned_.removed = others_.size();
+    planned_.updated = updates_.size();
+    planned_.unchanged = unchanged_;
+    for (std::size_t change = 0; change < changes_.size(); ++change) {
+      if (changes_[change].remove) {
+        ++planned_.removed;
+      } else if (found_[change] == list.records.end()) {
+        ++planned_.added;
+      }
     }
   }
+  return faults;
 }
 
 bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
@@ -195,6 +203,7 @@ bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
   if (!std::exchange(checked_, false)) return false;
   // Each record is found by one change at most, as each name comes once:
   // erasing one leaves the others found.
+  for (const auto& [record, change] : updates_) list.SetPassword(record, Password(change));
   std::string salt;
   std::size_t change = 0;
   for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
@@ -204,14 +213,13 @@ bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
     } else if (record == list.records.end()) {
       if (!salts.Next(salt)) return false;
       list.AppendUser(names_.FieldsOf(*name).userName, salt, Password(change));
-    } else if (!same_[change]) {
-      list.SetPassword(record, Password(change));
     }
   }
   // None of these is found by a change.
   for (UserList::Records::iterator record : others_) list.records.erase(record);
   found_.clear();
   others_.clear();
+  updates_.clear();
   counts.added += planned_.added;
   counts.updated += planned_.updated;
   counts.removed += planned_.removed;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "digest/salt.h"
@@ -52,9 +53,10 @@ class UserBatch {
   };
 
   // Looks every change up in `list` and returns what stands in the way of
-  // the batch, in line order: nothing when it can be applied. When nothing
-  // does, it also compares the password of each user who exists with the
-  // one stored, a digest each, and counts what Apply would make.
+  // the batch, in line order: nothing when it can be applied. With
+  // replace, it compares the password of each user who exists with the one
+  // stored, a digest each; when nothing stands in the way, it counts what
+  // Apply would make.
   std::vector<Fault> Check(UserList& list);
 
   struct Counts {
@@ -104,8 +106,6 @@ class UserBatch {
   };
   void Append(std::uint64_t line, std::string_view userName, bool remove);
   std::string_view Password(std::size_t change) const;
-  // Counts what Apply would make, after a Check that found nothing.
-  void Plan(UserList& list);
 
   bool replace_;
   bool exact_;
@@ -117,9 +117,12 @@ class UserBatch {
   LargeVector<Change> changes_;
   std::vector<char, WipingAllocator<char>> passwords_;
   LargeVector<UserList::Records::iterator> found_;  // by the last Check
-  std::vector<bool> same_;                          // by change: the user has the password already
   // What an exact batch removes besides its changes.
   LargeVector<UserList::Records::iterator> others_;
+  // The records that get a new password, in the list's order, and their
+  // changes; and how many users have theirs already.
+  std::vector<std::pair<UserList::Records::iterator, std::size_t>> updates_;
+  std::size_t unchanged_ = 0;
   Counts planned_;
   bool checked_ = false;  // it found nothing
 };
