@@ -180,7 +180,8 @@ import "a bad line writes nothing" \
   "Line 2: no ':' between user name and password.$cr"$'\n'"Import failed: 1 problem, nothing written.$cr" 1 \
   $'imp3:pw\nimp4\n' users.dat
 file_is "$before" "a bad line writes nothing"
-import "replace and remove" "Import successful: 0 added, 1 updated, 2 removed, 0 unchanged.$cr" 0 \
+import "remove, and keep a password as it is" \
+  "Import successful: 0 added, 0 updated, 2 removed, 1 unchanged.$cr" 0 \
   $'imp1\nimp2\nalice:new\n' users.dat -d -r
 file_is "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==$cr" "replaced and removed"
 import "exact, nothing to change" \
