@@ -16,12 +16,14 @@ _users_import() {
     return 0
   fi
 
-  # Offer each option once: a second one is refused by the program.
-  local options=" -r -d -h " word i
+  # Offer each option once: a second one is refused by the program, and so
+  # is --exact beside -d.
+  local options=" -r -d --exact -n -h " word i
   for ((i = 2; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     case $word in
-      -r | -d) options=${options/ $word / } ;;
+      -r | -n) options=${options/ $word / } ;;
+      -d | --exact) options=${options/ -d / } options=${options/ --exact / } ;;
     esac
   done
   mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")

@@ -27,11 +27,15 @@ struct ImportCommand {
   std::string path;
   bool replace = false;
   bool removals = false;
+  bool exact = false;
+  bool dryRun = false;
 };
 
-// FILE first, then -r and -d in any order, each once; -h or -? wherever
-// parsing reaches it. A FILE that begins with '-' is a usage error, so that
-// a misplaced option is never taken for a file: "./-r" names such a file.
+// FILE first, then -r, -d, --exact and -n in any order, each once; -h or
+// -? wherever parsing reaches it. A FILE that begins with '-' is a usage
+// error, so that a misplaced option is never taken for a file: "./-r" names
+// such a file. --exact removes whom the list lacks, so a removal line means
+// nothing beside it.
 ImportCommand ParseImportCommandLine(int argc, const char* const* argv) {
   ImportCommand command;
   if (argc <= 1 || argv == nullptr) {
@@ -44,9 +48,11 @@ ImportCommand ParseImportCommandLine(int argc, const char* const* argv) {
       command.outcome = ParseOutcome::kHelp;
       return command;
     }
-    bool* flag = argument == "-r"   ? &command.replace
-                 : argument == "-d" ? &command.removals
-                                    : nullptr;
+    bool* flag = argument == "-r"        ? &command.replace
+                 : argument == "-d"      ? &command.removals
+                 : argument == "--exact" ? &command.exact
+                 : argument == "-n"      ? &command.dryRun
+                                         : nullptr;
     if (i == 1 && !argument.empty() && argument[0] != '-') {
       command.path = argument;
     } else if (i == 1 || flag == nullptr || *flag) {
@@ -55,18 +61,20 @@ ImportCommand ParseImportCommandLine(int argc, const char* const* argv) {
       *flag = true;
     }
   }
-  command.outcome = ParseOutcome::kRun;
+  if (!(command.exact && command.removals)) command.outcome = ParseOutcome::kRun;
   return command;
 }
 
 void PrintImportUsage() {
   static constexpr std::string_view kUsage[] = {
       "users-import - add, replace or remove many users of a password file",
-      "Usage: users-import FILE [-r] [-d]",
+      "Usage: users-import FILE [-r] [-d] [--exact] [-n]",
       "Reads standard input, one user a line:",
       "  name:password   adds the user; with -r, replaces the password of one who exists",
       "  name            with -d, removes the user",
-      "Nothing is written unless every line can be applied.",
+      "--exact: the file is to hold just these users, with these passwords (not with -d).",
+      "-n: checks and counts as ever, and writes nothing.",
+      "Nothing is written unless every line can be applied, nor when nothing changes.",
   };
   for (std::string_view line : kUsage) WriteLine(line);
 }
@@ -84,10 +92,17 @@ std::ptrdiff_t ReadStandardInput(char* buffer, std::size_t capacity) {
 // How an import ends, told once the file is let go.
 enum class Ending { kImported, kProblems, kBusy, kUnableToLoad, kNoSalt, kUnableToSave };
 
+// What the last line tells besides.
+struct Report {
+  UserBatch::Counts counts;
+  bool written = false;
+  std::uint64_t invalidFileLine = 0;  // of a file that could not be loaded for it
+};
+
 // The batch checked against the loaded file, and applied and saved where
-// it may be.
-Ending CheckAndApply(const std::string& path, UserList& list, UserBatch& batch,
-                     std::vector<Problem>& problems, UserBatch::Counts& counts, bool changes) {
+// it changes the file and is not a dry run.
+Ending CheckAndApply(const ImportCommand& command, UserList& list, UserBatch& batch,
+                     std::vector<Problem>& problems, Report& report, bool changes) {
   std::vector<UserBatch::Fault> faults = batch.Check(list);
   // The check read the file again: one changed meanwhile is not the one loaded.
   if (!list.Intact()) return Ending::kUnableToLoad;
@@ -99,33 +114,44 @@ Ending CheckAndApply(const std::string& path, UserList& list, UserBatch& batch,
   }
   if (!problems.empty()) return Ending::kProblems;
   if (!changes) return Ending::kImported;
+  if (command.dryRun || !batch.planned().Changes()) {
+    report.counts = batch.planned();
+    return Ending::kImported;
+  }
   // From the system's random source: users made within one second do not
   // share one salt.
   RandomSalts salts([](std::uint64_t* bits) {
     return platform::NativeSystem().Random(bits) == platform::Error::kNone;
   });
-  if (!batch.Apply(list, salts, counts)) return Ending::kNoSalt;
-  return list.Save(path) ? Ending::kImported : Ending::kUnableToSave;
+  if (!batch.Apply(list, salts, report.counts)) return Ending::kNoSalt;
+  if (!list.Save(command.path)) return Ending::kUnableToSave;
+  report.written = true;
+  return Ending::kImported;
 }
 
 // The list's scope: the writers' turn from before the load until after the
 // save, and gone before any output. A batch that cannot be applied is
 // checked against the file all the same, read only, so that every problem
-// is told in one run.
-Ending Import(const std::string& path, UserBatch& batch, std::vector<Problem>& problems,
-              UserBatch::Counts& counts) {
+// is told in one run. A run that would leave the file as it is, or only
+// tells (-n), still takes the turn, so that it tells of the file as it is,
+// and then writes nothing.
+Ending Import(const ImportCommand& command, UserBatch& batch, std::vector<Problem>& problems,
+              Report& report) {
   UserList list(platform::NativeSystem(), UserList::Keeping::kPlaces);
-  bool changes = problems.empty() && batch.size() > 0;
-  if (changes && !list.Lock(path)) return Ending::kBusy;
+  bool changes = problems.empty() && (batch.size() > 0 || command.exact);
+  if (changes && !list.Lock(command.path)) return Ending::kBusy;
   // Out of memory ends an import as the step that ran out fails, with
   // nothing written: the list and a save's new file go on the way out.
   try {
-    if (!list.Load(path)) return Ending::kUnableToLoad;
+    if (!list.Load(command.path)) {
+      report.invalidFileLine = list.invalidLine();
+      return Ending::kUnableToLoad;
+    }
   } catch (const std::bad_alloc&) {
     return Ending::kUnableToLoad;
   }
   try {
-    return CheckAndApply(path, list, batch, problems, counts, changes);
+    return CheckAndApply(command, list, batch, problems, report, changes);
   } catch (const std::bad_alloc&) {
     return Ending::kUnableToSave;
   }
@@ -133,13 +159,12 @@ Ending Import(const std::string& path, UserBatch& batch, std::vector<Problem>& p
 
 // Reads the changes and makes them; the passwords are wiped before it
 // returns.
-Ending ReadAndImport(const ImportCommand& command, std::vector<Problem>& problems,
-                     UserBatch::Counts& counts) {
-  UserBatch batch(command.replace);
+Ending ReadAndImport(const ImportCommand& command, std::vector<Problem>& problems, Report& report) {
+  UserBatch batch(command.replace, command.exact);
   std::setvbuf(stdin, inputBuffer, _IOFBF, sizeof inputBuffer);
   ReadImport(ReadStandardInput, command.removals, batch, problems);
   platform::Wipe(inputBuffer, sizeof inputBuffer);
-  Ending ending = Import(command.path, batch, problems, counts);
+  Ending ending = Import(command, batch, problems, report);
   // Problems of one line stand in the order found.
   std::stable_sort(problems.begin(), problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });
@@ -172,6 +197,16 @@ std::string ProblemLine(const Problem& problem) {
   return line;
 }
 
+// A tool that applies a list tells from this line whether the file changed:
+// it did unless the line ends in ", nothing written.".
+std::string SummaryLine(const Report& report) {
+  const UserBatch::Counts& counts = report.counts;
+  return "Import successful: " + std::to_string(counts.added) + " added, " +
+         std::to_string(counts.updated) + " updated, " + std::to_string(counts.removed) +
+         " removed, " + std::to_string(counts.unchanged) + " unchanged" +
+         (report.written ? "." : ", nothing written.");
+}
+
 }  // namespace
 
 int RunImport(int argc, char** argv) {
@@ -192,14 +227,12 @@ int RunImport(int argc, char** argv) {
   }
 
   std::vector<Problem> problems;
-  UserBatch::Counts counts;
-  Ending ending = ReadAndImport(command, problems, counts);
+  Report report;
+  Ending ending = ReadAndImport(command, problems, report);
   for (const Problem& problem : problems) WriteLine(ProblemLine(problem));
   switch (ending) {
     case Ending::kImported:
-      WriteLine("Import successful: " + std::to_string(counts.added) + " added, " +
-                std::to_string(counts.updated) + " updated, " + std::to_string(counts.removed) +
-                " removed.");
+      WriteLine(SummaryLine(report));
       return kSuccess;
     case Ending::kProblems:
       WriteLine("Import failed: " + std::to_string(problems.size()) +
@@ -209,6 +242,11 @@ int RunImport(int argc, char** argv) {
       WriteLine("Import failed: the password file is busy, nothing written.");
       break;
     case Ending::kUnableToLoad:
+      // By number only: the line holds a digest.
+      if (report.invalidFileLine != 0) {
+        WriteLine("Password file line " + std::to_string(report.invalidFileLine) +
+                  ": not a record of three fields.");
+      }
       WriteLine("Import failed: unable to load the password file, nothing written.");
       break;
     case Ending::kNoSalt:

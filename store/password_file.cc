@@ -44,13 +44,14 @@ bool UserList::Reach(const std::string& filePath, safe_file::HeldFile::Purpose p
 bool UserList::Load(const std::string& filePath) {
   path = filePath;
   loadedFile_ = platform::FileInfo();
+  invalidLine_ = 0;
   if (!Reach(path, safe_file::HeldFile::Purpose::kRead)) return false;
   file_.Rewind();
   records.clear();
   placed_ = lost_ = false;
   window_.clear();
   // Each line's place: where the one before it ended, and its line feed.
-  std::uint64_t offset = 0;
+  std::uint64_t offset = 0, lineNumber = 0;
   const bool keepPlaces = keeping_ == Keeping::kPlaces;
   bool read = LineReader([this](char* buffer,
                                 std::size_t capacity) { return file_.Read(buffer, capacity); },
@@ -58,7 +59,10 @@ bool UserList::Load(const std::string& filePath) {
                   .ForEachLine([&](std::string_view line) {
                     std::uint64_t at = offset;
                     offset += line.size() + 1;
-                    return AddLine(line, keepPlaces ? at : kNoPlace);
+                    ++lineNumber;
+                    if (AddLine(line, keepPlaces ? at : kNoPlace)) return true;
+                    invalidLine_ = lineNumber;
+                    return false;
                   });
   // A file written while it was read (by someone who takes no turns) was
   // not read as any one state of it.

@@ -6,24 +6,33 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "digest/salt.h"
 #include "platform/platform.h"
+#include "store/large_page_allocator.h"
 #include "store/user_list.h"
 
 // Changes to many users of one list, made all or none: every change is
 // looked up and checked before any is made, then all are made in memory,
 // for one save. A name may come once. The batch's names are found through
-// a UserIndex of their own, in one walk over the list: no walk per change,
+// a hash table of their own, in one walk over the list: no walk per change,
 // and for the usual batch, far smaller than its list, a table that stays in
 // the processor's cache where one of the whole list would cost more than
 // its load.
+//
+// An add of a user who has that password already changes nothing: it is
+// counted unchanged, and a batch of nothing else leaves its list as it was.
 class UserBatch {
  public:
   // `replace`: an add of a user who exists replaces the password, keeping
   // salt and place, as `add -r` does; without it such an add is refused.
-  explicit UserBatch(bool replace) : replace_(replace) {}
+  // `exact`: the list is to hold the batch's users and no others. It
+  // replaces, and removes every record of a name the batch lacks, and every
+  // record of a name but the first, which alone a lookup ever finds.
+  explicit UserBatch(bool replace, bool exact = false)
+      : replace_(replace || exact), exact_(exact) {}
   UserBatch(const UserBatch&) = delete;
   UserBatch& operator=(const UserBatch&) = delete;
 
@@ -44,19 +53,28 @@ class UserBatch {
   };
 
   // Looks every change up in `list` and returns what stands in the way of
-  // the batch, in line order: nothing when it can be applied.
+  // the batch, in line order: nothing when it can be applied. With
+  // replace, it compares the password of each user who exists with the one
+  // stored, a digest each; when nothing stands in the way, it counts what
+  // Apply would make.
   std::vector<Fault> Check(UserList& list);
 
   struct Counts {
     std::size_t added = 0;
     std::size_t updated = 0;
     std::size_t removed = 0;
+    std::size_t unchanged = 0;  // users who keep their record as it is
+    // Whether the list would differ at all.
+    bool Changes() const { return added + updated + removed > 0; }
   };
+  // What the last Check that found nothing counted; Apply makes just that.
+  const Counts& planned() const { return planned_; }
+
   // Makes every change in `list`, which the last Check found nothing
   // against and which has not changed since: adds at the end in order, with
   // salts from `salts`. False, with nothing changed, when the last Check
   // found something; false when `salts` failed: the list then holds part of
-  // the changes and must not be saved.
+  // the changes and must not be saved. Adds planned() to `counts`.
   bool Apply(UserList& list, RandomSalts& salts, Counts& counts);
 
  private:
@@ -68,10 +86,10 @@ class UserBatch {
     WipingAllocator() = default;
     template <typename U>
     WipingAllocator(const WipingAllocator<U>&) {}
-    T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+    T* allocate(std::size_t n) { return LargePageAllocator<T>().allocate(n); }
     void deallocate(T* p, std::size_t n) {
       platform::Wipe(p, n * sizeof(T));
-      std::allocator<T>().deallocate(p, n);
+      LargePageAllocator<T>().deallocate(p, n);
     }
     template <typename U>
     bool operator==(const WipingAllocator<U>&) const {
@@ -88,18 +106,25 @@ class UserBatch {
   };
   void Append(std::uint64_t line, std::string_view userName, bool remove);
   std::string_view Password(std::size_t change) const;
-  // The change of a record of names_.
-  std::size_t ChangeOf(UserList::Records::const_iterator name) const;
 
   bool replace_;
+  bool exact_;
   // The names in the order of their changes, as records of a list of their
-  // own, so that a UserIndex finds them; each record's salt is the number
-  // of its change, in decimal.
+  // own; each record's salt is the number of its change, in decimal.
   UserList names_;
-  std::vector<Change> changes_;
+  template <typename T>
+  using LargeVector = std::vector<T, LargePageAllocator<T>>;
+  LargeVector<Change> changes_;
   std::vector<char, WipingAllocator<char>> passwords_;
-  std::vector<UserList::Records::iterator> found_;  // by the last Check
-  bool checked_ = false;                            // it found nothing
+  LargeVector<UserList::Records::iterator> found_;  // by the last Check
+  // What an exact batch removes besides its changes.
+  LargeVector<UserList::Records::iterator> others_;
+  // The records that get a new password, in the list's order, and their
+  // changes; and how many users have theirs already.
+  std::vector<std::pair<UserList::Records::iterator, std::size_t>> updates_;
+  std::size_t unchanged_ = 0;
+  Counts planned_;
+  bool checked_ = false;  // it found nothing
 };
 
 #endif  // USERS_STORE_USER_BATCH_H_

@@ -9,23 +9,23 @@ namespace {
 // The slot's tag for a hash: never 0, which marks an empty slot.
 std::uint32_t Tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32) | 1; }
 
-// Where the system's random source fails, a key that at least differs
-// from one index and one run to the next.
-UserIndex::Key MakeKey(platform::System& system, const void* index) {
-  UserIndex::Key key;
+}  // namespace
+
+UserIndex::Key UserIndex::MakeKey(platform::System& system) {
+  Key key;
   if (system.Random(&key.k0) == platform::Error::kNone &&
       system.Random(&key.k1) == platform::Error::kNone) {
     return key;
   }
+  // Where the system's random source fails, a key that at least differs
+  // from one run and one key to the next.
   key.k0 ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  key.k1 ^= reinterpret_cast<std::uintptr_t>(index);
+  key.k1 ^= reinterpret_cast<std::uintptr_t>(&key);
   return key;
 }
 
-}  // namespace
-
 UserIndex::UserIndex(UserList& list, platform::System& system)
-    : key_(MakeKey(system, this)), list_(list), end_(list.records.end()) {
+    : key_(MakeKey(system)), list_(list), end_(list.records.end()) {
   // At most half full, so that a probe ends after a few slots.
   std::size_t size = std::bit_ceil(list.records.size() * 2 + 2);
   slots_.assign(size, list.records.end());

@@ -35,6 +35,8 @@ class UserIndex {
 
   const Key& key() const { return key_; }
 
+  // A new key from the system's random source.
+  static Key MakeKey(platform::System& system = platform::NativeSystem());
   // SipHash-1-3 of `name` under `key`.
   static std::uint64_t Hash(std::string_view name, const Key& key);
 

@@ -79,6 +79,10 @@ class UserList : private RecordArena {
   // Only a regular file is read.
   bool Load(const std::string& filePath);
 
+  // The number of the line (the first is 1) at which the last Load found
+  // the file invalid; 0 when it did not.
+  std::uint64_t invalidLine() const { return invalidLine_; }
+
   // The file that the last successful Load read, as it was when opened:
   // identity, size and modification time. Type kOther when none was.
   const platform::FileInfo& loadedFile() const { return loadedFile_; }
@@ -121,6 +125,8 @@ class UserList : private RecordArena {
   // returns whether the operation succeeded. Add and remove save the list
   // to `path` after a change; a failed save replaces the message with
   // " Access Denied : Unable to update password file." and returns false.
+  // An add with `replace` of the password the user has is no change: it
+  // succeeds as an update and saves nothing.
 
   // The outcome text of a change that could not be saved.
   static constexpr std::string_view kSaveFailed =
@@ -159,6 +165,7 @@ class UserList : private RecordArena {
   Keeping keeping_;
   std::string lockedPath_;  // what Lock was given
   platform::FileInfo loadedFile_;
+  std::uint64_t invalidLine_ = 0;
   bool placed_ = false;  // some record's line is in the file
   // The bytes of the file from windowStart_ on, as LineAt read them last.
   mutable std::string window_;

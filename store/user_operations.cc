@@ -37,8 +37,16 @@ bool UserList::AddUser(const std::string& userName, const std::string& password,
       message.append(" User entry already exists.");
       return false;
     }
-    SetPassword(found, password);
     message.append(" Existing user entry updated.");
+    // The salt is kept, so the same password gives the stored digest: the
+    // file would come out byte for byte as it is, and is left alone. A file
+    // changed since its load goes on to the save, which refuses it.
+    RecordFields fields = FieldsOf(*found);
+    if (!fields.userName.empty() &&
+        DigestsEqual(ComputeDigest(userName, fields.salt, password), fields.digest) && Intact()) {
+      return true;
+    }
+    SetPassword(found, password);
   } else {
     AppendUser(userName, MakeSalt(), password);
     message.append(" New user entry added.");

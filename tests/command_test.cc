@@ -36,7 +36,7 @@ const std::string kBob = "bob:AAAAAA==:" + ComputeDigest("bob", "AAAAAA==", "pw"
 const std::string kFile = kAlice + kBob;
 
 enum class After {
-  kUntouched,  // same bytes, same inode: never rewritten
+  kUntouched,  // same bytes, inode and modification time: never written
   kExactly,    // rewritten to `after`
   kAppended,   // `after` followed by a new record for `newUser`
 };
@@ -122,13 +122,11 @@ std::vector<Row> Rows() {
        0,
        After::kExactly,
        kAlice + "bob:s:d\n"},
-      {"replace by the same password still saves",
+      {"replace by the same password writes nothing",
        file,
        {"add", "-r", "-u", "bob", "-p", "pw"},
        "Operation Successful:  Existing user entry updated.\n",
-       0,
-       After::kExactly,
-       kFile},
+       0},
       {"add",
        file,
        {"add", "-u", "carol", "-p", "secret"},
@@ -159,9 +157,16 @@ std::vector<Row> Rows() {
   };
 }
 
-ino_t Inode(const std::string& path) {
+// A file's inode and modification time, which a write would change.
+struct Identity {
+  ino_t inode = 0;
+  long long modified = 0;  // ns
+  bool operator==(const Identity&) const = default;
+};
+Identity Inode(const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return {info.st_ino, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec};
 }
 
 using NewUsers = std::vector<std::pair<std::string, std::string>>;  // names and passwords
@@ -169,7 +174,7 @@ using NewUsers = std::vector<std::pair<std::string, std::string>>;  // names and
 // The password file after a run: as it was (`file`, null for none), exactly
 // `expected`, or `expected` and a line for each new user, each with a salt
 // of its own making.
-void ExpectFile(const std::string& path, const char* file, ino_t before, After after,
+void ExpectFile(const std::string& path, const char* file, Identity before, After after,
                 const std::string& expected, const NewUsers& newUsers) {
   std::string bytes = ReadFile(path);
   switch (after) {
@@ -204,7 +209,7 @@ TEST(CommandTest, EveryOutcome) {
     TempDir dir;
     Program program(dir);
     if (row.file != nullptr) WriteFile(program.passwordFile(), row.file);
-    ino_t before = Inode(program.passwordFile());
+    Identity before = Inode(program.passwordFile());
 
     ChildResult result = program.Run(row.arguments);
     EXPECT_EQ(result.output, row.output);
@@ -217,16 +222,19 @@ TEST(CommandTest, EveryOutcome) {
 
 const std::string kImportUsage =
     "users-import - add, replace or remove many users of a password file\n"
-    "Usage: users-import FILE [-r] [-d]\n"
+    "Usage: users-import FILE [-r] [-d] [--exact] [-n]\n"
     "Reads standard input, one user a line:\n"
     "  name:password   adds the user; with -r, replaces the password of one who exists\n"
     "  name            with -d, removes the user\n"
-    "Nothing is written unless every line can be applied.\n";
+    "--exact: the file is to hold just these users, with these passwords (not with -d).\n"
+    "-n: checks and counts as ever, and writes nothing.\n"
+    "Nothing is written unless every line can be applied, nor when nothing changes.\n";
 const std::string kNothingWritten = "Import failed: 1 problem, nothing written.\n";
 
-std::string Imported(int added, int updated, int removed) {
+std::string Imported(int added, int updated, int removed, int unchanged = 0, bool written = true) {
   return "Import successful: " + std::to_string(added) + " added, " + std::to_string(updated) +
-         " updated, " + std::to_string(removed) + " removed.\n";
+         " updated, " + std::to_string(removed) + " removed, " + std::to_string(unchanged) +
+         " unchanged" + (written ? ".\n" : ", nothing written.\n");
 }
 
 // users-import FILE ..., with `input` on its standard input.
@@ -246,6 +254,8 @@ ChildResult RunImport(const std::string& file, std::vector<std::string> argument
 TEST(CommandTest, EveryImportOutcome) {
   const char* file = kFile.c_str();
   const std::string sixteen = "sixteen-bytes-16";
+  const std::string beforeExact = "alice:4hsAAA==:old\ndave:s:d\n" + kBob;
+  const std::string malformed = kAlice + "\nbob:x\n" + kBob;
   struct ImportRow {
     const char* name;
     const char* file;                    // null: no password file
@@ -319,7 +329,42 @@ TEST(CommandTest, EveryImportOutcome) {
        "Line 6: too long; the input was not read further.\n"
        "Import failed: 7 problems, nothing written.\n",
        1},
-      {"nothing to do", file, {"FILE"}, "\n", Imported(0, 0, 0), 0},
+      {"nothing to do", file, {"FILE"}, "\n", Imported(0, 0, 0, 0, false), 0},
+      {"exact: adds, updates, removes and keeps at once",
+       beforeExact.c_str(),
+       {"FILE", "--exact"},
+       "bob:pw\nalice:new\nerin:pw\n",
+       Imported(1, 1, 1, 1),
+       0,
+       After::kAppended,
+       kFile,
+       {{"erin", "pw"}}},
+      {"exact again: nothing written",
+       file,
+       {"FILE", "--exact"},
+       "bob:pw\nalice:new\n",
+       Imported(0, 0, 0, 2, false),
+       0},
+      {"-n counts and writes nothing",
+       file,
+       {"FILE", "--exact", "-n"},
+       "alice:other\ncarol:pw\n",
+       Imported(1, 1, 1, 0, false),
+       0},
+      {"-n with a problem",
+       file,
+       {"FILE", "-n"},
+       "carol:pw\nbob:x\n",
+       "Line 2: user already exists.\n" + kNothingWritten,
+       1},
+      {"exact with -d", file, {"FILE", "-d", "--exact"}, "", "Invalid Usage:\n" + kImportUsage, 1},
+      {"a malformed line of the file, named by number",
+       malformed.c_str(),
+       {"FILE", "-r"},
+       "alice:new\n",
+       "Password file line 3: not a record of three fields.\n"
+       "Import failed: unable to load the password file, nothing written.\n",
+       1},
       {"the file missing",
        nullptr,
        {"FILE"},
@@ -342,7 +387,7 @@ TEST(CommandTest, EveryImportOutcome) {
     TempDir dir;
     std::string path = dir.File("users.dat");
     if (row.file != nullptr) WriteFile(path, row.file);
-    ino_t before = Inode(path);
+    Identity before = Inode(path);
 
     UserList holder;
     if (row.turnHeld) {

@@ -43,8 +43,9 @@ source "$2"
 complete_with=_users_import
 expect "users.dat" users-import u
 expect "-h" users-import -
-expect "-r -d -h" users-import users.dat ""
-expect "-d -h" users-import users.dat -r ""
+expect "-r -d --exact -n -h" users-import users.dat ""
+expect "-d --exact -n -h" users-import users.dat -r ""
+expect "-r -n -h" users-import users.dat --exact ""
 
 echo "$((cases - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]

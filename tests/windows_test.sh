@@ -131,7 +131,7 @@ for folder in "$other/日本" "$other/Łódź" "$long"; do
   expect "folder ${folder: -10}: add" "$added" 0 add -u alice -p pw
   expect "folder ${folder: -10}: check" "$match" 0 check -u alice -p pw
   got=$(printf 'bob:pw\n' | wine "$importer" "$(winepath -w "$folder/users.dat")")
-  check "folder ${folder: -10}: import" [ "$got" = "Import successful: 1 added, 0 updated, 0 removed.$cr" ]
+  check "folder ${folder: -10}: import" [ "$got" = "Import successful: 1 added, 0 updated, 0 removed, 0 unchanged.$cr" ]
   expect "folder ${folder: -10}: imported user" "$match" 0 check -u bob -p pw
 done
 program=$dir/users.exe
@@ -172,7 +172,7 @@ import() {  # import NAME WANTED_OUTPUT WANTED_STATUS INPUT ARGS...
   fi
 }
 printf 'alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==\n' >"$dir/users.dat"
-import "import" "Import successful: 2 added, 0 updated, 0 removed.$cr" 0 \
+import "import" "Import successful: 2 added, 0 updated, 0 removed, 0 unchanged.$cr" 0 \
   $'imp1:pw\r\n\r\nimp2:p w:x\r\n' users.dat
 expect "imported user checks" "$match" 0 check -u imp2 -p "p w:x"
 before=$(cat "$dir/users.dat")
@@ -180,9 +180,13 @@ import "a bad line writes nothing" \
   "Line 2: no ':' between user name and password.$cr"$'\n'"Import failed: 1 problem, nothing written.$cr" 1 \
   $'imp3:pw\nimp4\n' users.dat
 file_is "$before" "a bad line writes nothing"
-import "replace and remove" "Import successful: 0 added, 1 updated, 2 removed.$cr" 0 \
+import "remove, and keep a password as it is" \
+  "Import successful: 0 added, 0 updated, 2 removed, 1 unchanged.$cr" 0 \
   $'imp1\nimp2\nalice:new\n' users.dat -d -r
 file_is "alice:4hsAAA==:9O5WqgNDt1hxrwP0OBQOIA==$cr" "replaced and removed"
+import "exact, nothing to change" \
+  "Import successful: 0 added, 0 updated, 0 removed, 1 unchanged, nothing written.$cr" 0 \
+  $'alice:new\r\n' users.dat --exact
 import "missing file" "Import failed: unable to load the password file, nothing written.$cr" 1 \
   $'a:b\n' nowhere.dat
 
