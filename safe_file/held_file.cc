@@ -73,12 +73,18 @@ bool HeldFile::Look(const std::string& path, FileInfo* info) const {
 Error HeldFile::OpenDirectory(const std::string& path, Handle* directory, std::string* name,
                               bool* refused) const {
   const std::uint64_t user = system_.User();
-  auto mayFollow = [user, refused](const FileInfo& inDirectory, const FileInfo& link) {
+  bool refusedOne = false, limitedOne = false;
+  auto mayFollow = [&](const FileInfo& inDirectory, const FileInfo& link) {
     platform::LinkLimit limit = MayFollow(inDirectory, link, user);
-    if (limit == platform::LinkLimit::kRefuse && refused != nullptr) *refused = true;
+    refusedOne = refusedOne || limit == platform::LinkLimit::kRefuse;
+    limitedOne = limitedOne || limit == platform::LinkLimit::kToItsOwnersOwn;
     return limit;
   };
-  return system_.OpenDirectory(path, mayFollow, directory, name);
+  Error error = system_.OpenDirectory(path, mayFollow, directory, name);
+  // A walk refused after a link it might follow only to its owner's own was,
+  // but for a directory it may not search, refused for what that led to.
+  if (refused != nullptr) *refused = refusedOne || (limitedOne && error == Error::kDenied);
+  return error;
 }
 
 HeldFile::Outcome HeldFile::OpenNamed(Purpose purpose) {
