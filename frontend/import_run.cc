@@ -89,13 +89,11 @@ enum class Ending { kImported, kProblems, kBusy, kUnableToLoad, kNoSalt, kUnable
 // is told in one run.
 Ending Import(const std::string& path, UserBatch& batch, std::vector<Problem>& problems,
               UserBatch::Counts& counts) {
-  UserList list(platform::NativeSystem(), UserList::Keeping::kPlaces);
+  UserList list;
   bool changes = problems.empty() && batch.size() > 0;
   if (changes && !list.Lock(path)) return Ending::kBusy;
   if (!list.Load(path)) return Ending::kUnableToLoad;
   std::vector<UserBatch::Fault> faults = batch.Check(list);
-  // The check read the file again: one changed meanwhile is not the one loaded.
-  if (!list.Intact()) return Ending::kUnableToLoad;
   for (const UserBatch::Fault& fault : faults) {
     LineProblem what = fault.problem == UserBatch::Problem::kNameTwice ? LineProblem::kNameTwice
                        : fault.problem == UserBatch::Problem::kExists  ? LineProblem::kExists

@@ -1,7 +1,7 @@
 #include "store/user_batch.h"
 
 #include <algorithm>
-#include <charconv>
+#include <bit>
 #include <utility>
 
 #include "store/user_index.h"
@@ -16,9 +16,13 @@ void UserBatch::Remove(std::uint64_t line, std::string_view userName) {
 }
 
 void UserBatch::Append(std::uint64_t line, std::string_view userName, bool remove) {
-  std::string number = std::to_string(changes_.size());
-  names_.records.emplace_back(userName, number, std::string_view());
-  changes_.push_back({line, remove, passwords_.size()});
+  names_.append(userName);
+  changes_.push_back({line, remove, names_.size(), passwords_.size()});
+}
+
+std::string_view UserBatch::Name(std::size_t change) const {
+  std::size_t begin = change == 0 ? 0 : changes_[change - 1].nameEnd;
+  return std::string_view(names_).substr(begin, changes_[change].nameEnd - begin);
 }
 
 std::string_view UserBatch::Password(std::size_t change) const {
@@ -26,29 +30,57 @@ std::string_view UserBatch::Password(std::size_t change) const {
   return {passwords_.data() + begin, changes_[change].passwordEnd - begin};
 }
 
-std::size_t UserBatch::ChangeOf(UserList::Records::const_iterator name) const {
-  std::string_view number = names_.FieldsOf(*name).salt;
-  std::size_t change = 0;
-  std::from_chars(number.data(), number.data() + number.size(), change);
-  return change;
+// Open addressing with linear probing, a slot holding its change's number
+// + 1 (0: empty).
+class UserBatch::NameTable {
+ public:
+  explicit NameTable(const UserBatch& batch);
+  // The first change of `userName`, or kNone.
+  std::size_t Find(std::string_view userName) const;
+  static constexpr std::size_t kNone = ~std::size_t{0};
+
+ private:
+  const UserBatch& batch_;
+  std::vector<std::size_t> slots_;
+  std::size_t mask_;
+};
+
+UserBatch::NameTable::NameTable(const UserBatch& batch) : batch_(batch) {
+  // At most half full, so that a probe ends after a few slots.
+  std::size_t size = std::bit_ceil(batch.changes_.size() * 2 + 2);
+  slots_.assign(size, 0);
+  mask_ = size - 1;
+  for (std::size_t change = 0; change < batch.changes_.size(); ++change) {
+    std::string_view name = batch.Name(change);
+    std::size_t slot = UserIndex::Hash(name) & mask_;
+    while (slots_[slot] != 0 && batch.Name(slots_[slot] - 1) != name) slot = (slot + 1) & mask_;
+    if (slots_[slot] == 0) slots_[slot] = change + 1;
+  }
+}
+
+std::size_t UserBatch::NameTable::Find(std::string_view userName) const {
+  for (std::size_t slot = UserIndex::Hash(userName) & mask_; slots_[slot] != 0;
+       slot = (slot + 1) & mask_) {
+    if (batch_.Name(slots_[slot] - 1) == userName) return slots_[slot] - 1;
+  }
+  return kNone;
 }
 
 std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   std::vector<Fault> faults;
-  UserIndex index(names_);
+  NameTable table(*this);
   // One walk finds the first record of each name, for the first change of
-  // the name, which the index gives.
+  // the name, which the table gives.
   found_.assign(changes_.size(), list.records.end());
   for (auto record = list.records.begin(); record != list.records.end(); ++record) {
-    auto name = index.Find(list.FieldsOf(*record).userName);
-    if (name == names_.records.end()) continue;
-    std::size_t change = ChangeOf(name);
-    if (found_[change] == list.records.end()) found_[change] = record;
+    std::size_t change = table.Find(list.FieldsOf(*record).userName);
+    if (change != NameTable::kNone && found_[change] == list.records.end()) {
+      found_[change] = record;
+    }
   }
-  std::size_t change = 0;
-  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
+  for (std::size_t change = 0; change < changes_.size(); ++change) {
     const Change& c = changes_[change];
-    std::size_t first = ChangeOf(index.Find(names_.FieldsOf(*name).userName));
+    std::size_t first = table.Find(Name(change));
     if (first != change) {
       faults.push_back({c.line, Problem::kNameTwice, changes_[first].line});
       found_[change] = found_[first];
@@ -69,8 +101,7 @@ bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
   // Each record is found by one change at most, as each name comes once:
   // erasing one leaves the others found.
   std::string salt;
-  std::size_t change = 0;
-  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
+  for (std::size_t change = 0; change < changes_.size(); ++change) {
     UserList::Records::iterator record = found_[change];
     if (changes_[change].remove) {
       list.records.erase(record);
@@ -80,7 +111,7 @@ bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
       ++counts.updated;
     } else {
       if (!salts.Next(salt)) return false;
-      list.AppendUser(names_.FieldsOf(*name).userName, salt, Password(change));
+      list.AppendUser(Name(change), salt, Password(change));
       ++counts.added;
     }
   }

@@ -15,7 +15,7 @@
 // Changes to many users of one list, made all or none: every change is
 // looked up and checked before any is made, then all are made in memory,
 // for one save. A name may come once. The batch's names are found through
-// a UserIndex of their own, in one walk over the list: no walk per change,
+// a table of their own, in one walk over the list: no walk per change,
 // and for the usual batch, far smaller than its list, a table that stays in
 // the processor's cache where one of the whole list would cost more than
 // its load.
@@ -79,23 +79,23 @@ class UserBatch {
     }
   };
 
-  // Passwords stand one after the other in passwords_; a change keeps
-  // where its own ends.
+  // Names stand one after the other in names_, passwords in passwords_; a
+  // change keeps where its own end.
   struct Change {
     std::uint64_t line : 63;
     std::uint64_t remove : 1;
+    std::size_t nameEnd;
     std::size_t passwordEnd;
   };
   void Append(std::uint64_t line, std::string_view userName, bool remove);
+  std::string_view Name(std::size_t change) const;
   std::string_view Password(std::size_t change) const;
-  // The change of a record of names_.
-  std::size_t ChangeOf(UserList::Records::const_iterator name) const;
+
+  // The batch's names, each to its first change (user_batch.cc).
+  class NameTable;
 
   bool replace_;
-  // The names in the order of their changes, as records of a list of their
-  // own, so that a UserIndex finds them; each record's salt is the number
-  // of its change, in decimal.
-  UserList names_;
+  std::string names_;
   std::vector<Change> changes_;
   std::vector<char, WipingAllocator<char>> passwords_;
   std::vector<UserList::Records::iterator> found_;  // by the last Check

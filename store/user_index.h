@@ -13,25 +13,25 @@
 // of a name. For those who look up many names in one list (a service that
 // checks passwords, a bulk change). It holds iterators into the list: it
 // stays valid while records are changed in place, and is built again after
-// a record is added or removed. It reads names through the list, so a
-// list that keeps its records in the file is read there.
+// a record is added or removed. Find reads only memory, so many threads may
+// call it at once.
 class UserIndex {
  public:
-  explicit UserIndex(UserList& list);
+  explicit UserIndex(const UserList& list);
 
   // The first record whose user name equals `userName` byte for byte, or
-  // the list's end. `userName` must not be a name the list read from its
-  // file, which the lookup may read over.
-  UserList::Records::iterator Find(std::string_view userName) const;
+  // the list's end.
+  UserList::Records::const_iterator Find(std::string_view userName) const;
 
- private:
+  // The hash the index files names by; for tables of names of their own.
   static std::uint64_t Hash(std::string_view name);
 
+ private:
   const UserList& list_;
-  UserList::Records::iterator end_;
+  UserList::Records::const_iterator end_;
   // Open addressing with linear probing. Each slot keeps part of its name's
   // hash (0: empty), so that a probe reads a record only when that matches.
-  std::vector<UserList::Records::iterator> slots_;
+  std::vector<UserList::Records::const_iterator> slots_;
   std::vector<std::uint32_t> tags_;
   std::size_t mask_ = 0;
 };
