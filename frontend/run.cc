@@ -6,7 +6,6 @@
 #include "frontend/command_line.h"
 #include "frontend/console.h"
 #include "platform/platform.h"
-#include "platform/system.h"
 #include "store/user_list.h"
 
 namespace {
