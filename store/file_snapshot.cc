@@ -56,17 +56,19 @@ void FileSnapshot::Reserve(std::size_t capacity) {
   capacity_ = capacity;
 }
 
-bool FileSnapshot::Read(const ReadFunction& read, std::size_t sizeHint, std::size_t limit) {
+bool FileSnapshot::Read(const ReadFunction& read, std::size_t sizeHint, std::size_t limit,
+                        const TakeFunction& taken) {
   // One byte beyond the hint, so that the end of an input of that size is
   // read without growing; none beyond the limit.
   std::size_t first = sizeHint == limit ? limit : std::min({sizeHint, kLargestGuess, limit});
   Reserve(std::max(first < limit ? first + 1 : first, kSmallest));
   while (size_ < limit) {
     if (size_ == capacity_) Reserve(std::min(capacity_ * 2, limit));
-    std::ptrdiff_t count = read(data_ + size_, std::min(capacity_, limit) - size_);
+    std::ptrdiff_t count = read(data_ + size_, std::min({capacity_, limit, size_ + kChunk}) - size_);
     if (count < 0) return false;
     if (count == 0) break;
     size_ += static_cast<std::size_t>(count);
+    if (taken && !taken(bytes())) return false;
   }
   return true;
 }

@@ -26,8 +26,13 @@ class FileSnapshot {
   // `sizeHint`, the input's expected size, sizes the memory at first (in
   // full when it is also the limit, as a file's size is); it grows, twice
   // its size each time, for an input that is larger. False on a read error.
-  // Called once, before the bytes are read.
-  bool Read(const ReadFunction& read, std::size_t sizeHint, std::size_t limit);
+  // Called once, before the bytes are read. `taken`, if given, gets the
+  // bytes read so far after each read of at most kChunk bytes, while they are
+  // still in the processor's cache; it returning false ends the read, false.
+  using TakeFunction = std::function<bool(std::string_view soFar)>;
+  bool Read(const ReadFunction& read, std::size_t sizeHint, std::size_t limit,
+            const TakeFunction& taken = {});
+  static constexpr std::size_t kChunk = std::size_t{128} << 10;
 
   std::string_view bytes() const { return {data_, size_}; }
 

@@ -56,15 +56,15 @@ bool UserList::Load(const std::string& filePath) {
   // that no one changed while it was read: else the bytes may be part old,
   // part new.
   const std::size_t size = file_.SizeHint();
-  bool read = snapshot.Read([this](char* buffer,
-                                   std::size_t capacity) { return file_.Read(buffer, capacity); },
-                            size, size) &&
+  bool read = ReadSnapshot(
+                  snapshot,
+                  [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); },
+                  size, size) &&
               snapshot.bytes().size() == size && file_.Unchanged();
-  snapshot_ = snapshot.bytes();
   // A run that only reads lets the file go at once; one that changes it
   // keeps it, and its turn, for its save.
   if (!file_.HeldForChange()) file_.Close();
-  if (!read || !AddLines()) return false;
+  if (!read) return false;
   // Described before the content was read: a change made meanwhile shows
   // as a change later, never the other way round.
   loadedFile_ = file_.info();
@@ -108,22 +108,27 @@ bool UserList::Save(const std::string& filePath) {
 
 bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
   FileSnapshot& snapshot = NewSnapshot();
-  bool whole = snapshot.Read(read, sizeHint, ~std::size_t{0});
-  snapshot_ = snapshot.bytes();
-  return whole && AddLines();
+  return ReadSnapshot(snapshot, read, sizeHint, ~std::size_t{0});
 }
 
-bool UserList::AddLines() {
-  const char* const data = snapshot_.data();
-  const std::size_t size = snapshot_.size();
+bool UserList::ReadSnapshot(FileSnapshot& snapshot, const ReadFunction& read,
+                            std::size_t sizeHint, std::size_t limit) {
+  // Lines are split as each part is read, while it is in the processor's
+  // cache; a line is whole at its line feed, or at the end.
   std::size_t begin = 0;
-  while (begin < size) {
-    const void* found = std::memchr(data + begin, '\n', size - begin);
-    std::size_t end = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : size;
-    if (!AddLine(std::string_view(data + begin, end - begin), begin)) return false;
-    begin = end + 1;
-  }
-  return true;
+  auto addLines = [&](std::string_view bytes) {
+    snapshot_ = bytes;  // the memory may have moved as it grew
+    const char* const data = bytes.data();
+    while (const void* found = std::memchr(data + begin, '\n', bytes.size() - begin)) {
+      std::size_t end = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+      if (!AddLine(bytes.substr(begin, end - begin), begin)) return false;
+      begin = end + 1;
+    }
+    return true;
+  };
+  bool whole = snapshot.Read(read, sizeHint, limit, addLines);
+  snapshot_ = snapshot.bytes();
+  return whole && (begin == snapshot_.size() || AddLine(snapshot_.substr(begin), begin));
 }
 
 bool UserList::AddLine(std::string_view line, std::uint64_t offset) {

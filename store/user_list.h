@@ -138,9 +138,11 @@ class UserList : private RecordArena {
   bool Reach(const std::string& filePath, safe_file::HeldFile::Purpose purpose);
   // Empties `records` and gives a new snapshot for them, the current one.
   FileSnapshot& NewSnapshot();
-  // Appends the records of the current snapshot's lines; false at an
-  // invalid line.
-  bool AddLines();
+  // Reads the current snapshot from `read`, as FileSnapshot::Read does,
+  // and appends the records of its lines as they come; false at a read
+  // error or an invalid line.
+  bool ReadSnapshot(FileSnapshot& snapshot, const ReadFunction& read, std::size_t sizeHint,
+                    std::size_t limit);
   // `offset`: where the line stands in the snapshot.
   bool AddLine(std::string_view line, std::uint64_t offset);
   // "name:salt:digest" of `record`, without its line end.
