@@ -59,7 +59,7 @@ TEST(LibraryTest, ReadersDuringSaves) {
             users_find(shared, "x") != USERS_UNKNOWN_USER)
           ++sharedFailures;
         // In bursts, leaving the saves their share of the processors.
-        if (++sharedChecks % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (++sharedChecks % 10 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     });
   }
