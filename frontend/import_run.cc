@@ -104,8 +104,6 @@ struct Report {
 Ending CheckAndApply(const ImportCommand& command, UserList& list, UserBatch& batch,
                      std::vector<Problem>& problems, Report& report, bool changes) {
   std::vector<UserBatch::Fault> faults = batch.Check(list);
-  // The check read the file again: one changed meanwhile is not the one loaded.
-  if (!list.Intact()) return Ending::kUnableToLoad;
   for (const UserBatch::Fault& fault : faults) {
     LineProblem what = fault.problem == UserBatch::Problem::kNameTwice ? LineProblem::kNameTwice
                        : fault.problem == UserBatch::Problem::kExists  ? LineProblem::kExists
@@ -137,7 +135,7 @@ Ending CheckAndApply(const ImportCommand& command, UserList& list, UserBatch& ba
 // and then writes nothing.
 Ending Import(const ImportCommand& command, UserBatch& batch, std::vector<Problem>& problems,
               Report& report) {
-  UserList list(platform::NativeSystem(), UserList::Keeping::kPlaces);
+  UserList list;
   bool changes = problems.empty() && (batch.size() > 0 || command.exact);
   if (changes && !list.Lock(command.path)) return Ending::kBusy;
   // Out of memory ends an import as the step that ran out fails, with

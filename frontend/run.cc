@@ -7,7 +7,6 @@
 #include "frontend/command_line.h"
 #include "frontend/console.h"
 #include "platform/platform.h"
-#include "platform/system.h"
 #include "store/user_list.h"
 
 namespace {
@@ -33,9 +32,7 @@ enum class Ending { kOperation, kUnableToLoad, kNeedUserAndPassword, kNeedUser }
 // this run a failure, not a hang.
 Ending RunOperation(const CommandLine& command, const std::string& path, bool& succeeded,
                     std::string& message) {
-  // The records stay in the file, which the list holds until it ends:
-  // memory follows the records, not the file's bytes.
-  UserList list(platform::NativeSystem(), UserList::Keeping::kPlaces);
+  UserList list;
   bool changes = command.operation == Operation::kAdd || command.operation == Operation::kRemove;
   if (changes && !list.Lock(path)) {
     message = UserList::kSaveFailed;
@@ -72,13 +69,6 @@ Ending RunOperation(const CommandLine& command, const std::string& path, bool& s
     if (command.operation == Operation::kCheck) return Ending::kUnableToLoad;
     succeeded = false;
     message = UserList::kSaveFailed;
-  }
-  // An outcome read from the file after the load (a record's fields, a
-  // lookup) is not the file's when it changed meanwhile: that file could
-  // not be loaded. A save that failed has said so itself.
-  bool fromReads = command.operation == Operation::kCheck || !succeeded;
-  if (fromReads && message != UserList::kSaveFailed && !list.Intact()) {
-    return Ending::kUnableToLoad;
   }
   return Ending::kOperation;
 }

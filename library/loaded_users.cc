@@ -51,8 +51,8 @@ users_result LoadedUsers::Check(std::string_view name, std::string_view password
   if (list_ == nullptr) return USERS_UNAVAILABLE;
   auto record = index_->Find(name);
   bool known = record != list_->records.end();
-  // The list keeps copies of its records, which checks from many threads
-  // read at once; none reads the file.
+  // The list's snapshot is read only: checks from many threads read it at
+  // once, and none reads the file.
   RecordFields fields = known ? list_->FieldsOf(*record) : RecordFields{name, kNoSalt, kNoDigest};
   std::string computed = ComputeDigest(name, fields.salt, password);
   bool equal = DigestsEqual(computed, fields.digest);

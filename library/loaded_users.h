@@ -11,9 +11,10 @@
 #include "store/user_index.h"
 #include "store/user_list.h"
 
-// The users of one password file as a service sees them: loaded once, then
-// looked up through an index, many times and from many threads; loaded
-// again when the file changed.
+// The users of one password file as a service sees them: loaded once, into
+// the list's snapshot of the file, then looked up through an index of the
+// records' places there, many times and from many threads; loaded again
+// when the file changed.
 class LoadedUsers {
  public:
   // Loads the file at `path`; false when it cannot be, and the object then
@@ -25,6 +26,10 @@ class LoadedUsers {
 
   users_result Check(std::string_view name, std::string_view password) const;
   users_result Find(std::string_view name) const;
+
+  // What is loaded, for those who compare it with another load; null when
+  // nothing is.
+  const UserList* list() const { return list_.get(); }
 
  private:
   std::unique_ptr<UserList> list_;

@@ -11,15 +11,13 @@
 
 #include "platform/platform.h"
 #include "safe_file/file_replacement.h"
-#include "store/line_reader.h"
 #include "store/user_list.h"
 #include "store/user_record.h"
 
 namespace {
 
-// Lines are gathered into writes of about this size, and read back from
-// the file in reads of about this size: few system calls, and a buffer that
-// stays in the processor's cache.
+// Lines are gathered into writes of about this size: few system calls, and
+// a buffer that stays in the processor's cache.
 constexpr std::size_t kBlockSize = 128 << 10;
 
 }  // namespace
@@ -41,39 +39,38 @@ bool UserList::Reach(const std::string& filePath, safe_file::HeldFile::Purpose p
   return file_.Open(filePath, purpose) == safe_file::HeldFile::Outcome::kOpen;
 }
 
+FileSnapshot& UserList::NewSnapshot() {
+  records.clear();
+  FileSnapshot& snapshot = snapshots_.emplace_back();
+  snapshot_ = snapshot.bytes();
+  return snapshot;
+}
+
 bool UserList::Load(const std::string& filePath) {
   path = filePath;
   loadedFile_ = platform::FileInfo();
   invalidLine_ = 0;
   if (!Reach(path, safe_file::HeldFile::Purpose::kRead)) return false;
   file_.Rewind();
-  records.clear();
-  placed_ = lost_ = false;
-  window_.clear();
-  // Each line's place: where the one before it ended, and its line feed.
-  std::uint64_t offset = 0, lineNumber = 0;
-  const bool keepPlaces = keeping_ == Keeping::kPlaces;
-  bool read = LineReader([this](char* buffer,
-                                std::size_t capacity) { return file_.Read(buffer, capacity); },
-                         file_.SizeHint())
-                  .ForEachLine([&](std::string_view line) {
-                    std::uint64_t at = offset;
-                    offset += line.size() + 1;
-                    ++lineNumber;
-                    if (AddLine(line, keepPlaces ? at : kNoPlace)) return true;
-                    invalidLine_ = lineNumber;
-                    return false;
-                  });
-  // A file written while it was read (by someone who takes no turns) was
-  // not read as any one state of it.
-  if (read && !file_.Unchanged()) read = false;
+  FileSnapshot& snapshot = NewSnapshot();
+  // No further than the file's size when it was opened, and only a file
+  // that no one changed while it was read: else the bytes may be part old,
+  // part new.
+  const std::size_t size = file_.SizeHint();
+  bool read =
+      ReadSnapshot(
+          snapshot,
+          [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); }, size,
+          size) &&
+      snapshot.bytes().size() == size && file_.Unchanged();
+  // A run that only reads lets the file go at once; one that changes it
+  // keeps it, and its turn, for its save.
+  if (!file_.HeldForChange()) file_.Close();
+  if (!read) return false;
   // Described before the content was read: a change made meanwhile shows
   // as a change later, never the other way round.
-  if (read) loadedFile_ = file_.info();
-  // A run that only reads lets the file go at once, unless its records are
-  // still to be read there; one that changes it keeps it for its save.
-  if (!file_.HeldForChange() && !placed_) file_.Close();
-  return read;
+  loadedFile_ = file_.info();
+  return true;
 }
 
 bool UserList::StillLoaded() const {
@@ -84,135 +81,127 @@ bool UserList::StillLoaded() const {
 }
 
 bool UserList::Save(const std::string& filePath) {
-  // A record read back wrong may have gone into the change.
-  if (lost_ || !Reach(filePath, safe_file::HeldFile::Purpose::kChange)) return false;
-  // Records in the file are written from the file that was loaded, as it
-  // was; it may have been opened again for the save.
+  if (!Reach(filePath, safe_file::HeldFile::Purpose::kChange)) return false;
+  // The file this list loaded is written only as it was loaded: a writer
+  // that does not take turns may have changed it since, and its change is
+  // not to be undone unseen.
   const platform::FileInfo& held = file_.info();
-  if (placed_ && !(platform::SameFile(held, loadedFile_) && held.size == loadedFile_.size &&
-                   held.modified == loadedFile_.modified)) {
+  const bool loadedHere =
+      loadedFile_.type == platform::FileType::kRegular && platform::SameFile(held, loadedFile_);
+  if (loadedHere && !(held.size == loadedFile_.size && held.modified == loadedFile_.modified)) {
     file_.Close();
     return false;
   }
   bool saved;
   {
     safe_file::FileReplacement replacement(file_);
-    // What was read from the file meanwhile is what was loaded only if no
-    // one wrote it since.
     saved =
         replacement.Begin() &&
         WriteRecords([&replacement](std::string_view bytes) { return replacement.Write(bytes); }) &&
-        !lost_ && (!placed_ || file_.Unchanged()) && replacement.Commit();
+        (!loadedHere || file_.Unchanged()) && replacement.Commit();
   }
-  // The change is over: the next run may take its turn.
+  // The change is over: the next run may take its turn. The list now holds
+  // what it wrote, not what it loaded.
   file_.Close();
+  if (saved) loadedFile_ = platform::FileInfo();
   return saved;
 }
 
 bool UserList::ReadRecords(const ReadFunction& read, std::size_t sizeHint) {
-  records.clear();
-  return LineReader(read, sizeHint).ForEachLine([this](std::string_view line) {
-    return AddLine(line, kNoPlace);
-  });
+  FileSnapshot& snapshot = NewSnapshot();
+  return ReadSnapshot(snapshot, read, sizeHint, ~std::size_t{0});
+}
+
+bool UserList::ReadSnapshot(FileSnapshot& snapshot, const ReadFunction& read, std::size_t sizeHint,
+                            std::size_t limit) {
+  // Lines are split as each part is read, while it is in the processor's
+  // cache; a line is whole at its line feed, or at the end.
+  std::size_t begin = 0;
+  auto addLines = [&](std::string_view bytes) {
+    snapshot_ = bytes;  // the memory may have moved as it grew
+    const char* const data = bytes.data();
+    while (const void* found = std::memchr(data + begin, '\n', bytes.size() - begin)) {
+      std::size_t end = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+      if (!AddLine(bytes.substr(begin, end - begin), begin)) return Refused(bytes, begin);
+      begin = end + 1;
+    }
+    return true;
+  };
+  bool whole = snapshot.Read(read, sizeHint, limit, addLines);
+  snapshot_ = snapshot.bytes();
+  if (!whole) return false;
+  return begin == snapshot_.size() || AddLine(snapshot_.substr(begin), begin) ||
+         Refused(snapshot_, begin);
+}
+
+bool UserList::Refused(std::string_view bytes, std::size_t begin) {
+  invalidLine_ = 1 + static_cast<std::uint64_t>(std::count(
+                         bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(begin), '\n'));
+  return false;
 }
 
 bool UserList::AddLine(std::string_view line, std::uint64_t offset) {
-  const std::string_view raw = line;
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   Fields fields = SplitFields(line);
   if (fields.count == 0) return true;
   if (fields.count != 3) return false;
   const auto& [name, salt, digest] = fields.first;
-  // A line just as a save would write it, line feed and all, stays where
-  // it is (the last line of a file that ends without one is copied).
-  const std::string_view lineEnd = platform::kFileLineEnd;
-  if (offset != kNoPlace && fields.joinedBySingleColons &&
-      raw.size() + 1 - line.size() == lineEnd.size() && offset + raw.size() < file_.info().size &&
-      UserRecord::Fits(offset, raw.size() + 1)) {
-    records.emplace_back(UserRecord::InFile{offset, raw.size() + 1, name});
-    placed_ = true;
+  // A line that is nothing but its fields joined by single ':' is its own
+  // text: the record refers to it. Any other is copied in that form.
+  if (fields.joinedBySingleColons && UserRecord::Fits(offset, line.size())) {
+    records.emplace_back(UserRecord::InSnapshot{offset, line.size(), name});
   } else {
     records.emplace_back(name, salt, digest);
   }
   return true;
 }
 
-std::string_view UserList::LineAt(const UserRecord& record) const {
-  const std::uint64_t offset = record.offset();
-  const std::size_t length = record.length();
-  if (offset < windowStart_ || offset + length > windowStart_ + window_.size()) {
-    window_.resize(kBlockSize);
-    std::ptrdiff_t count = file_.ReadAt(offset, window_.data(), window_.size());
-    window_.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
-    windowStart_ = offset;
-  }
-  // As loaded, a line of the usual form, which ends with this system's line
-  // end: else the file is not the one loaded any more.
-  std::string_view line;
-  if (offset + length <= windowStart_ + window_.size()) {
-    line =
-        std::string_view(window_).substr(static_cast<std::size_t>(offset - windowStart_), length);
-  }
-  // The name it holds is the one whose tag was kept: a line rewritten in
-  // place since, to the same size and time, shows most of the time.
-  if (!line.ends_with(platform::kFileLineEnd) || line.size() == platform::kFileLineEnd.size() ||
-      UserRecord::NameTag(line.substr(0, line.find(':'))) != record.nameTag()) {
-    lost_ = true;
-    return {};
-  }
-  return line;
-}
-
-RecordFields UserList::FieldsOf(const UserRecord& record) const {
-  if (!record.inFile()) return RecordFields::Of(record.text());
-  std::string_view line = LineAt(record);
-  if (line.empty()) return {};
-  return RecordFields::Of(line.substr(0, line.size() - platform::kFileLineEnd.size()));
-}
-
-bool UserList::Intact() const { return !lost_ && (!placed_ || file_.Unchanged()); }
-
 bool UserList::WriteRecords(const WriteFunction& write) const {
   // The save is atomic, so lines are gathered into large writes instead of
-  // being flushed one by one. Lines that follow each other in the file, as
-  // most do, are copied from it as one span, in large reads.
+  // being flushed one by one. Lines that follow each other in the snapshot
+  // with this system's line end, as most do, are written from it as one
+  // span.
+  const std::string_view lineEnd = platform::kFileLineEnd;
   std::string buffer;
-  std::uint64_t spanStart = 0, spanEnd = 0;
+  std::size_t spanStart = 0, spanEnd = 0;
   auto flush = [&](std::size_t atLeast) {
     if (buffer.size() < atLeast) return true;
     bool written = write(buffer);
     buffer.clear();
     return written;
   };
-  auto copySpan = [&] {
-    while (spanStart < spanEnd) {
-      std::size_t size = buffer.size();
-      std::size_t wanted =
-          static_cast<std::size_t>(std::min<std::uint64_t>(spanEnd - spanStart, kBlockSize));
-      buffer.resize(size + wanted);
-      if (file_.ReadAt(spanStart, buffer.data() + size, wanted) !=
-          static_cast<std::ptrdiff_t>(wanted)) {
-        lost_ = true;  // the file is shorter than when it was loaded
+  auto writeSpan = [&] {
+    // A short span joins the buffer, so that scattered changes make few writes.
+    if (spanEnd - spanStart < kBlockSize) {
+      buffer.append(snapshot_.substr(spanStart, spanEnd - spanStart));
+      spanStart = spanEnd;
+      return flush(kBlockSize);
+    }
+    if (!flush(1)) return false;
+    for (; spanStart < spanEnd; spanStart += kBlockSize) {
+      if (!write(snapshot_.substr(spanStart, std::min(spanEnd - spanStart, kBlockSize)))) {
         return false;
       }
-      spanStart += wanted;
-      if (!flush(kBlockSize)) return false;
     }
+    spanStart = spanEnd;
     return true;
   };
   for (const UserRecord& record : records) {
-    if (record.inFile() && record.offset() == spanEnd && spanEnd != spanStart) {
-      spanEnd += record.length();
-      continue;
+    if (record.inSnapshot()) {
+      const std::size_t start = static_cast<std::size_t>(record.offset());
+      const std::size_t end = start + record.length();
+      if (snapshot_.substr(end, lineEnd.size()) == lineEnd) {
+        if (start != spanEnd || spanStart == spanEnd) {
+          if (!writeSpan()) return false;
+          spanStart = start;
+        }
+        spanEnd = end + lineEnd.size();
+        continue;
+      }
     }
-    if (!copySpan()) return false;
-    if (record.inFile()) {
-      spanStart = record.offset();
-      spanEnd = spanStart + record.length();
-      continue;
-    }
-    buffer.append(record.text()).append(platform::kFileLineEnd);
+    if (!writeSpan()) return false;
+    buffer.append(TextOf(record)).append(lineEnd);
     if (!flush(kBlockSize)) return false;
   }
-  return copySpan() && flush(1);
+  return writeSpan() && flush(1);
 }

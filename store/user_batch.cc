@@ -89,9 +89,13 @@ void UserBatch::Remove(std::uint64_t line, std::string_view userName) {
 }
 
 void UserBatch::Append(std::uint64_t line, std::string_view userName, bool remove) {
-  std::string number = std::to_string(changes_.size());
-  names_.records.emplace_back(userName, number, std::string_view());
-  changes_.push_back({line, remove, passwords_.size()});
+  names_.append(userName);
+  changes_.push_back({line, remove, names_.size(), passwords_.size()});
+}
+
+std::string_view UserBatch::Name(std::size_t change) const {
+  std::size_t begin = change == 0 ? 0 : changes_[change - 1].nameEnd;
+  return std::string_view(names_).substr(begin, changes_[change].nameEnd - begin);
 }
 
 std::string_view UserBatch::Password(std::size_t change) const {
@@ -101,10 +105,9 @@ std::string_view UserBatch::Password(std::size_t change) const {
 
 std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   std::vector<Fault> faults;
-  // The names stay where they are, in the batch's own list.
   std::vector<std::string_view, LargePageAllocator<std::string_view>> names;
   names.reserve(changes_.size());
-  for (const UserRecord& name : names_.records) names.push_back(names_.FieldsOf(name).userName);
+  for (std::size_t change = 0; change < changes_.size(); ++change) names.push_back(Name(change));
   std::vector<std::pair<std::size_t, std::size_t>> twice;
   NameTable table(names, twice);
   // One walk finds the first record of each name, for the first change of
@@ -113,30 +116,18 @@ std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
   others_.clear();
   updates_.clear();
   unchanged_ = 0;
-  // A group's fields are copied, as those read from the file last only
-  // until the next are read.
-  std::string group;
-  std::size_t ends[NameTable::kAhead][3];
+  RecordFields fields[NameTable::kAhead];
   std::uint64_t hashes[NameTable::kAhead];
-  auto field = [&group, &ends](std::size_t i, std::size_t f) {
-    std::size_t begin = f > 0 ? ends[i][f - 1] : i > 0 ? ends[i - 1][2] : 0;
-    return std::string_view(group).substr(begin, ends[i][f] - begin);
-  };
   for (auto record = list.records.begin(); record != list.records.end();) {
     auto first = record;
-    group.clear();
     std::size_t count = 0;
     for (; count < NameTable::kAhead && record != list.records.end(); ++count, ++record) {
-      RecordFields fields = list.FieldsOf(*record);
-      for (std::size_t f = 0; f < 3; ++f) {
-        group.append(f == 0 ? fields.userName : f == 1 ? fields.salt : fields.digest);
-        ends[count][f] = group.size();
-      }
-      table.Prefetch(hashes[count] = table.Hash(fields.userName));
+      fields[count] = list.FieldsOf(*record);
+      table.Prefetch(hashes[count] = table.Hash(fields[count].userName));
     }
     record = first;
     for (std::size_t i = 0; i < count; ++i, ++record) {
-      std::string_view name = field(i, 0);
+      std::string_view name = fields[i].userName;
       std::size_t change = table.Find(name, hashes[i]);
       if (change == NameTable::kNone) {
         if (exact_) others_.push_back(record);
@@ -148,8 +139,9 @@ std::vector<UserBatch::Fault> UserBatch::Check(UserList& list) {
         // constant time, which costs a tenth of a run of a million: the
         // outcome is told anyway, as the count of users unchanged.
         if (replace_ && !changes_[change].remove) {
-          bool same = !name.empty() &&
-                      UserList::ComputeDigest(name, field(i, 1), Password(change)) == field(i, 2);
+          bool same =
+              !name.empty() &&
+              UserList::ComputeDigest(name, fields[i].salt, Password(change)) == fields[i].digest;
           if (same) {
             ++unchanged_;
           } else {
@@ -199,14 +191,13 @@ bool UserBatch::Apply(UserList& list, RandomSalts& salts, Counts& counts) {
   // erasing one leaves the others found.
   for (const auto& [record, change] : updates_) list.SetPassword(record, Password(change));
   std::string salt;
-  std::size_t change = 0;
-  for (auto name = names_.records.begin(); name != names_.records.end(); ++name, ++change) {
+  for (std::size_t change = 0; change < changes_.size(); ++change) {
     UserList::Records::iterator record = found_[change];
     if (changes_[change].remove) {
       list.records.erase(record);
     } else if (record == list.records.end()) {
       if (!salts.Next(salt)) return false;
-      list.AppendUser(names_.FieldsOf(*name).userName, salt, Password(change));
+      list.AppendUser(Name(change), salt, Password(change));
     }
   }
   // None of these is found by a change.

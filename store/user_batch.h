@@ -97,21 +97,22 @@ class UserBatch {
     }
   };
 
-  // Passwords stand one after the other in passwords_; a change keeps
-  // where its own ends.
+  // Names stand one after the other in names_, passwords in passwords_; a
+  // change keeps where its own end.
   struct Change {
     std::uint64_t line : 63;
     std::uint64_t remove : 1;
+    std::size_t nameEnd;
     std::size_t passwordEnd;
   };
   void Append(std::uint64_t line, std::string_view userName, bool remove);
+  std::string_view Name(std::size_t change) const;
   std::string_view Password(std::size_t change) const;
 
   bool replace_;
   bool exact_;
-  // The names in the order of their changes, as records of a list of their
-  // own; each record's salt is the number of its change, in decimal.
-  UserList names_;
+  // The names one after the other, in the order of their changes.
+  std::string names_;
   template <typename T>
   using LargeVector = std::vector<T, LargePageAllocator<T>>;
   LargeVector<Change> changes_;

@@ -24,22 +24,19 @@ UserIndex::Key UserIndex::MakeKey(platform::System& system) {
   return key;
 }
 
-UserIndex::UserIndex(UserList& list, platform::System& system)
+UserIndex::UserIndex(const UserList& list, platform::System& system)
     : key_(MakeKey(system)), list_(list), end_(list.records.end()) {
   // At most half full, so that a probe ends after a few slots.
   std::size_t size = std::bit_ceil(list.records.size() * 2 + 2);
   slots_.assign(size, list.records.end());
   tags_.assign(size, 0);
   mask_ = size - 1;
-  std::string copy;
   for (auto record = list.records.begin(); record != list.records.end(); ++record) {
     std::string_view name = list.FieldsOf(*record).userName;
     std::uint64_t hash = Hash(name, key_);
     std::size_t slot = hash & mask_;
     for (; tags_[slot] != 0; slot = (slot + 1) & mask_) {
       if (tags_[slot] != Tag(hash)) continue;
-      // Read from the file, a name lasts only until the next is read.
-      if (record->inFile()) name = copy.assign(name);
       // A later record of the same name is never found, as in the list.
       if (list.FieldsOf(*slots_[slot]).userName == name) break;
     }
@@ -50,7 +47,7 @@ UserIndex::UserIndex(UserList& list, platform::System& system)
   }
 }
 
-UserList::Records::iterator UserIndex::Find(std::string_view userName) const {
+UserList::Records::const_iterator UserIndex::Find(std::string_view userName) const {
   std::uint64_t hash = Hash(userName, key_);
   for (std::size_t slot = hash & mask_; tags_[slot] != 0; slot = (slot + 1) & mask_) {
     if (tags_[slot] == Tag(hash) && list_.FieldsOf(*slots_[slot]).userName == userName) {

@@ -13,8 +13,8 @@
 // of a name. For those who look up many names in one list (a service that
 // checks passwords, a bulk change). It holds iterators into the list: it
 // stays valid while records are changed in place, and is built again after
-// a record is added or removed. It reads names through the list, so a
-// list that keeps its records in the file is read there.
+// a record is added or removed. Find reads only memory, so many threads may
+// call it at once.
 //
 // Names are hashed with a key of each index's own, from the system's random
 // source, so that nobody can choose names that fill one run of slots and
@@ -26,12 +26,11 @@ class UserIndex {
     std::uint64_t k0 = 0, k1 = 0;
   };
 
-  explicit UserIndex(UserList& list, platform::System& system = platform::NativeSystem());
+  explicit UserIndex(const UserList& list, platform::System& system = platform::NativeSystem());
 
   // The first record whose user name equals `userName` byte for byte, or
-  // the list's end. `userName` must not be a name the list read from its
-  // file, which the lookup may read over.
-  UserList::Records::iterator Find(std::string_view userName) const;
+  // the list's end.
+  UserList::Records::const_iterator Find(std::string_view userName) const;
 
   const Key& key() const { return key_; }
 
@@ -43,10 +42,10 @@ class UserIndex {
  private:
   Key key_;
   const UserList& list_;
-  UserList::Records::iterator end_;
+  UserList::Records::const_iterator end_;
   // Open addressing with linear probing. Each slot keeps part of its name's
   // hash (0: empty), so that a probe reads a record only when that matches.
-  std::vector<UserList::Records::iterator> slots_;
+  std::vector<UserList::Records::const_iterator> slots_;
   std::vector<std::uint32_t> tags_;
   std::size_t mask_ = 0;
 };

@@ -6,12 +6,13 @@
 #include <cstring>
 #include <functional>
 #include <list>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/system.h"
 #include "safe_file/held_file.h"
-#include "store/line_reader.h"
+#include "store/file_snapshot.h"
 #include "store/record_arena.h"
 #include "store/user_record.h"
 
@@ -21,30 +22,24 @@
 // that it is there before `records` is made and until it is gone: a list may
 // allocate even while it is empty.
 //
-// A list keeps copies of its records' fields, or (Keeping::kPlaces) leaves
-// the lines of the usual form in its file and reads them there: the file
-// then stays open, under the lock or the turn of its load, until the list
-// ends or saves, and a list that finds it changed meanwhile fails its
-// operation (Intact) rather than use what it reads. Such a list serves one
-// change, as a run does: after its save the file is let go, and its records
-// there are read no more.
+// A load reads the file once, whole, into a snapshot that the list owns,
+// and the records of its lines refer to their bytes there. Nothing is read
+// from the file after the load, so every view that the list hands out stays
+// valid, and unchanged, for the life of the list, and its const calls read
+// only memory: many threads may make them at once.
 class UserList : private RecordArena {
  public:
   using Records = std::list<UserRecord, RecordArena::Allocator<UserRecord>>;
-  // The input of ReadRecords, read as a LineReader reads it.
-  using ReadFunction = LineReader::ReadFunction;
+  // The input of ReadRecords.
+  using ReadFunction = FileSnapshot::ReadFunction;
   // Takes the next bytes of the output; false on a write error.
   using WriteFunction = std::function<bool(std::string_view bytes)>;
 
   std::string path;
   Records records{Records::allocator_type(this)};
 
-  enum class Keeping { kCopies, kPlaces };
-
   // `system` reaches the password file; tests give one that fails calls.
-  explicit UserList(platform::System& system = platform::NativeSystem(),
-                    Keeping keeping = Keeping::kCopies)
-      : file_(system), keeping_(keeping) {}
+  explicit UserList(platform::System& system = platform::NativeSystem()) : file_(system) {}
   UserList(const UserList&) = delete;
   UserList& operator=(const UserList&) = delete;
 
@@ -52,16 +47,9 @@ class UserList : private RecordArena {
   // byte, or records.end().
   Records::iterator Find(std::string_view userName);
 
-  // The fields of `record`, one of `records`. Those of a record in the
-  // arena stay valid while the list lives; those of a record in the file
-  // until the next call that reads the file (FieldsOf, Find, WriteRecords),
-  // and they are empty when it could not be read as it was loaded.
+  // The fields of `record`, one of `records`, as views valid for the life
+  // of the list, whatever is loaded, changed or erased meanwhile.
   RecordFields FieldsOf(const UserRecord& record) const;
-
-  // False once the list found its file changed since the load: a line not
-  // where it was, or the file of another size or time. Only a list that
-  // keeps places in its file reads it again, and can find that.
-  bool Intact() const;
 
   // --- The password file (password_file.cc) ---
 
@@ -74,9 +62,11 @@ class UserList : private RecordArena {
 
   // Stores `filePath` in `path` first, whatever follows. On success returns
   // true and `records` holds the file's records in order. Returns false when
-  // the file cannot be opened (records unchanged), cannot be read, or holds
-  // a line of 1, 2 or more than 3 fields (records read before it are kept).
-  // Only a regular file is read.
+  // the file cannot be opened (records unchanged), cannot be read, changed
+  // while it was read, or holds a line of 1, 2 or more than 3 fields
+  // (records read before it are kept). Only a regular file is read, and no
+  // further than the size it had when opened. The file is let go at once,
+  // unless Lock holds it for a change.
   bool Load(const std::string& filePath);
 
   // The number of the line (the first is 1) at which the last Load found
@@ -95,14 +85,16 @@ class UserList : private RecordArena {
 
   // Replaces the file at `filePath` (the held one, when Lock held it) with
   // one line per record, atomically. Returns false, with the old file
-  // untouched, when it cannot be written, is missing, or its name no longer
-  // holds the file that was held.
+  // untouched, when it cannot be written, is missing, its name no longer
+  // holds the file that was held, or it is the file loaded but no longer
+  // as it was loaded.
   bool Save(const std::string& filePath);
 
   // Empties `records` and appends one record per line of 3 fields; lines of
   // no field are skipped. Returns true at the end of input, false at an
-  // invalid line or a read error. `sizeHint`, the input's expected size,
-  // only sizes the read buffer: memory follows the records read.
+  // invalid line or a read error. The input is read whole into a snapshot,
+  // as Load reads the file; `sizeHint`, its expected size, only sizes it at
+  // first.
   bool ReadRecords(const ReadFunction& read, std::size_t sizeHint = 0);
 
   // Writes every record as "name:salt:digest" and a line end, in order.
@@ -138,8 +130,7 @@ class UserList : private RecordArena {
   bool CheckUser(const std::string& userName, const std::string& password, std::string& message);
 
   // The two changes of an add, for those who make many at once: the
-  // digest of `record` for a new password, which keeps its salt and place
-  // (a record that cannot be read back stays, and the list does not save);
+  // digest of `record` for a new password, which keeps its salt and place;
   // a new record at the end.
   void SetPassword(Records::iterator record, std::string_view password);
   void AppendUser(std::string_view userName, std::string_view salt, std::string_view password);
@@ -151,26 +142,29 @@ class UserList : private RecordArena {
  private:
   // Opens the file at `filePath` for `purpose` unless it is held already.
   bool Reach(const std::string& filePath, safe_file::HeldFile::Purpose purpose);
-  // `offset`: where the line stands in the held file; kNoPlace when it is
-  // not to be kept there.
+  // Empties `records` and gives a new snapshot for them, the current one.
+  FileSnapshot& NewSnapshot();
+  // Reads the current snapshot from `read`, as FileSnapshot::Read does,
+  // and appends the records of its lines as they come; false at a read
+  // error or an invalid line.
+  bool ReadSnapshot(FileSnapshot& snapshot, const ReadFunction& read, std::size_t sizeHint,
+                    std::size_t limit);
+  // `offset`: where the line stands in the snapshot.
   bool AddLine(std::string_view line, std::uint64_t offset);
-  // The line of `record`, one in the file, as the held file has it now, its
-  // line end included; empty, and the list no longer intact, when that is
-  // not a line of the usual form.
-  std::string_view LineAt(const UserRecord& record) const;
-
-  static constexpr std::uint64_t kNoPlace = ~std::uint64_t{0};
+  // Notes the line that starts at `begin` in `bytes` as the invalid one;
+  // false.
+  bool Refused(std::string_view bytes, std::size_t begin);
+  // "name:salt:digest" of `record`, without its line end.
+  std::string_view TextOf(const UserRecord& record) const;
 
   safe_file::HeldFile file_;
-  Keeping keeping_;
   std::string lockedPath_;  // what Lock was given
   platform::FileInfo loadedFile_;
   std::uint64_t invalidLine_ = 0;
-  bool placed_ = false;  // some record's line is in the file
-  // The bytes of the file from windowStart_ on, as LineAt read them last.
-  mutable std::string window_;
-  mutable std::uint64_t windowStart_ = 0;
-  mutable bool lost_ = false;
+  // The snapshots of every load, the current one last: the views into an
+  // earlier one stay valid while the list lives, as the arena's do.
+  std::list<FileSnapshot> snapshots_;
+  std::string_view snapshot_;  // the current one's bytes
 };
 
 // Inline, as the load splits every line with it.

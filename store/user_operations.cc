@@ -18,7 +18,6 @@ void UserList::SetPassword(Records::iterator record, std::string_view password) 
   // An update keeps the salt and the place of the record in the list; its
   // line is made anew, in the arena.
   RecordFields fields = FieldsOf(*record);
-  if (fields.userName.empty()) return;  // not read back: the list is not saved
   std::string digest = ComputeDigest(fields.userName, fields.salt, password);
   *record = UserRecord(fields.userName, fields.salt, digest, records.get_allocator());
 }
@@ -43,7 +42,7 @@ bool UserList::AddUser(const std::string& userName, const std::string& password,
     // changed since its load goes on to the save, which refuses it.
     RecordFields fields = FieldsOf(*found);
     if (!fields.userName.empty() &&
-        DigestsEqual(ComputeDigest(userName, fields.salt, password), fields.digest) && Intact()) {
+        DigestsEqual(ComputeDigest(userName, fields.salt, password), fields.digest) && StillLoaded()) {
       return true;
     }
     SetPassword(found, password);

@@ -30,33 +30,32 @@ struct RecordFields {
   }
 };
 
-// One user of the password file, the size of one pointer: where its line
-// stands. A line that the file holds in the usual form ("name:salt:digest"
-// and this system's line end, just as a save writes it) stays in the file,
-// and the record holds its place and length there, with a few bits of its
-// name's hash that spare a lookup most reads of the file, so that a run's
-// memory follows its records rather than the file's bytes. Any other record holds
-// its fields, joined as "name:salt:digest" and a line feed, in its list's
-// arena, which frees them all at once: a record needs no destructor. Its
-// list reads either kind (UserList::FieldsOf).
+// One user of the password file, the size of one pointer: where its text
+// ("name:salt:digest") stands. A line of the file in that form refers to its
+// bytes in the snapshot that its list loaded, by their place and length,
+// with a few bits of its name's hash that spare a lookup most reads of the
+// snapshot. Any other record, and every record the run makes or changes,
+// holds its fields, joined as "name:salt:digest" and a line feed, in its
+// list's arena. Both live as long as the list and are freed all at once: a
+// record needs no destructor. Its list reads either kind (UserList::FieldsOf).
 class UserRecord {
  public:
   using allocator_type = RecordArena::Allocator<char>;
 
-  // The record of the usual line at `offset` of its list's file, `length`
-  // bytes with its line end, for the user `userName`. Only a line that
+  // The record of the text at `offset` of its list's snapshot, `length`
+  // bytes without its line end, for the user `userName`. Only a text that
   // Fits can be kept there.
-  struct InFile {
+  struct InSnapshot {
     std::uint64_t offset;
     std::size_t length;
     std::string_view userName;
   };
   static bool Fits(std::uint64_t offset, std::size_t length) {
-    return offset < kLargestOffset && length <= kLongestLine;
+    return offset < kLargestOffset && length <= kLongestText;
   }
-  UserRecord(InFile line, const allocator_type&)
-      : place_(kInFile | std::uint64_t{NameTag(line.userName)} << 48 |
-               std::uint64_t{line.length} << 40 | line.offset) {}
+  UserRecord(InSnapshot text, const allocator_type&)
+      : place_(kInSnapshot | std::uint64_t{NameTag(text.userName)} << 48 |
+               std::uint64_t{text.length} << 40 | text.offset) {}
 
   // A few bits of a hash of `userName`, cheap to make for every line.
   static std::uint32_t NameTag(std::string_view userName) {
@@ -89,10 +88,12 @@ class UserRecord {
   UserRecord(UserRecord&&) = default;
   UserRecord& operator=(UserRecord&&) = default;
 
-  bool inFile() const { return (place_ & kInFile) != 0; }
+  bool inSnapshot() const { return (place_ & kInSnapshot) != 0; }
   std::uint64_t offset() const { return place_ & (kLargestOffset - 1); }
-  std::size_t length() const { return static_cast<std::size_t>(place_ >> 40 & kLongestLine); }
-  std::uint32_t nameTag() const { return static_cast<std::uint32_t>((place_ & ~kInFile) >> 48); }
+  std::size_t length() const { return static_cast<std::size_t>(place_ >> 40 & kLongestText); }
+  std::uint32_t nameTag() const {
+    return static_cast<std::uint32_t>((place_ & ~kInSnapshot) >> 48);
+  }
   // For a record in the arena: "name:salt:digest", without its line feed.
   std::string_view text() const {
     const char* start = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(place_));
@@ -102,10 +103,10 @@ class UserRecord {
   }
 
  private:
-  static constexpr std::uint64_t kInFile = std::uint64_t{1} << 63;
+  static constexpr std::uint64_t kInSnapshot = std::uint64_t{1} << 63;
   static constexpr std::uint64_t kLargestOffset = std::uint64_t{1} << 40;
-  static constexpr std::size_t kLongestLine = 255;
-  // A pointer into the arena; or kInFile, then 15 bits of NameTag, 8 of
+  static constexpr std::size_t kLongestText = 255;
+  // A pointer into the arena; or kInSnapshot, then 15 bits of NameTag, 8 of
   // the length and 40 of the offset.
   std::uint64_t place_;
 };

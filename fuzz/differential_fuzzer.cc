@@ -1,0 +1,89 @@
+// Any bytes as a password file, loaded as the program loads it for a change
+// and as the library loads it: both load or neither, and they find, check
+// and save alike, byte for byte.
+// Input: name, a zero byte, password, a zero byte, the file.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "library/loaded_users.h"
+#include "store/user_list.h"
+
+namespace {
+
+// A scratch directory for the file, gone when the process ends.
+struct Scratch {
+  Scratch() {
+    char made[] = "/tmp/differential_fuzzer.XXXXXX";
+    if (::mkdtemp(made) == nullptr) std::abort();
+    directory = made;
+    file = directory + "/users.dat";
+  }
+  ~Scratch() {
+    ::unlink(file.c_str());
+    ::rmdir(directory.c_str());
+  }
+  std::string directory, file;
+};
+
+const std::string& FilePath() {
+  static const Scratch scratch;
+  return scratch.file;
+}
+
+std::string Written(const UserList& list) {
+  std::string written;
+  if (!list.WriteRecords([&written](std::string_view bytes) { return written.append(bytes), true; }))
+    std::abort();
+  return written;
+}
+
+// The library's answer for the program's message.
+users_result AsLibrary(const std::string& message, bool emptyPassword) {
+  if (message == " User entry not found.") return USERS_UNKNOWN_USER;
+  // The library never lets an empty password in.
+  if (message == " Username and password match." && !emptyPassword) return USERS_OK;
+  return USERS_NO_MATCH;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::size_t first = input.find('\0');
+  std::size_t second = first == std::string_view::npos ? first : input.find('\0', first + 1);
+  if (second == std::string_view::npos) return 0;
+  std::string name(input.substr(0, first));
+  std::string password(input.substr(first + 1, second - first - 1));
+  std::string content(input.substr(second + 1));
+  std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << content;
+
+  UserList program;
+  bool programLoaded = program.Lock(FilePath()) && program.Load(FilePath());
+  LoadedUsers library;
+  bool libraryLoaded = library.Load(FilePath());
+  if (programLoaded != libraryLoaded) std::abort();
+  if (!programLoaded) return 0;
+
+  auto found = program.Find(name);
+  if ((found != program.records.end()) != (library.Find(name) == USERS_OK)) std::abort();
+  std::string message;
+  program.CheckUser(name, password, message);
+  if (AsLibrary(message, password.empty()) != library.Check(name, password)) std::abort();
+
+  // The program's save, through the file it holds, writes what the library
+  // loaded, and what it writes loads as the same records.
+  std::string loaded = Written(*library.list());
+  if (Written(program) != loaded || !program.Save(FilePath())) std::abort();
+  std::ifstream in(FilePath(), std::ios::binary);
+  std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (saved != loaded) std::abort();
+  return 0;
+}
