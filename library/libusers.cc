@@ -127,10 +127,14 @@ users_result users_check(const users_file* file, const char* name, const char* p
 
 users_result users_find(const users_file* file, const char* name) {
   if (file == nullptr || name == nullptr) return Unavailable(EINVAL);
-  std::shared_ptr<const Loaded> loaded = file->Now();
-  if (loaded == nullptr) return Unavailable(ENOMEM);
-  if (loaded->failure != 0) return Unavailable(loaded->failure);
-  return loaded->users.Find(name);
+  try {
+    std::shared_ptr<const Loaded> loaded = file->Now();
+    if (loaded == nullptr) return Unavailable(ENOMEM);
+    if (loaded->failure != 0) return Unavailable(loaded->failure);
+    return loaded->users.Find(name);
+  } catch (...) {
+    return Unavailable(ENOMEM);
+  }
 }
 
 users_result users_reload(users_file* file) {

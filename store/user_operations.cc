@@ -42,7 +42,8 @@ bool UserList::AddUser(const std::string& userName, const std::string& password,
     // changed since its load goes on to the save, which refuses it.
     RecordFields fields = FieldsOf(*found);
     if (!fields.userName.empty() &&
-        DigestsEqual(ComputeDigest(userName, fields.salt, password), fields.digest) && StillLoaded()) {
+        DigestsEqual(ComputeDigest(userName, fields.salt, password), fields.digest) &&
+        StillLoaded()) {
       return true;
     }
     SetPassword(found, password);

@@ -516,6 +516,22 @@ TEST(FaultTest, SaveFaults) {
        .saved = false,
        .file = "private/users.dat",
        .program = "sub/users"},
+      // The same through a link of root's to "." that ends the other's link:
+      // what that led to is still checked.
+      {.name = "another user's link to root's link to \".\"",
+       .prepare =
+           [](const TempDir& dir, ChildSetup& setup) {
+             Linked(01777, kOther)(dir, setup);
+             std::filesystem::create_directory_symlink(".", dir.File("private/dot"));
+             std::filesystem::create_directory_symlink("private/dot", dir.File("sub"));
+             ::lchown(dir.File("sub").c_str(), kOther, static_cast<gid_t>(-1));
+             return NeedsRoot();
+           },
+       .output = kUnableToLoad,
+       .exitStatus = 1,
+       .saved = false,
+       .file = "private/users.dat",
+       .program = "sub/users"},
       // Its content is the kernel's: never loaded, even to check.
       {.name = "link to a kernel file",
        .prepare =

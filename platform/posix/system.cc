@@ -241,6 +241,7 @@ class PosixSystem final : public System {
     // (the count of names still to walk then), and that owner.
     std::vector<std::pair<std::size_t, uid_t>> owned;
     Error error = Error::kMissing;  // a path of no names names no file
+    bool named = false;
     for (int hops = 0; !names.empty();) {
       std::string part = std::move(names.front());
       names.pop_front();
@@ -259,29 +260,29 @@ class PosixSystem final : public System {
         if (error != Error::kNone) break;
         const std::size_t rest = names.size();
         PrependNames(target, &names);
-        if (limit == LinkLimit::kToItsOwnersOwn) {
-          // A link to where it starts ("/", ".") leads to no name of its own.
-          if (names.size() == rest) {
-            error = Error::kDenied;
-            break;
-          }
-          owned.emplace_back(rest, found.st_uid);
+        if (limit == LinkLimit::kToItsOwnersOwn) owned.emplace_back(rest, found.st_uid);
+        if (target[0] == '/') {
+          ::close(at);
+          if ((error = OpenStart(sys_, target, &at)) != Error::kNone) return error;
         }
-        if (target[0] != '/') continue;
-        ::close(at);
-        if ((error = OpenStart(sys_, target, &at)) != Error::kNone) return error;
+        // A link to where it starts ("/", "."), with no name of its own, led
+        // to the directory the walk is in, and so did every link whose names
+        // ended with it.
+        if (names.size() == rest && (error = OwnedAsLinked(at, &owned, rest)) != Error::kNone) {
+          break;
+        }
         continue;
       }
       // What a link led to, once its last name is reached, must be its
       // owner's. A last name that names nothing is the caller's to find
       // missing.
-      for (; error == Error::kNone && !owned.empty() && owned.back().first == names.size();
-           owned.pop_back()) {
-        if (found.st_uid != owned.back().second) error = Error::kDenied;
-      }
+      if (error == Error::kNone) error = OwnedAsLinked(fd, &owned, names.size());
       if (names.empty()) {
         if (error == Error::kMissing) error = Error::kNone;
-        if (error == Error::kNone) *name = std::move(part);
+        if (error == Error::kNone) {
+          *name = std::move(part);
+          named = true;
+        }
       } else if (error == Error::kNone && !S_ISDIR(found.st_mode)) {
         error = Error::kMissing;
       }
@@ -292,6 +293,8 @@ class PosixSystem final : public System {
       ::close(at);
       at = fd;
     }
+    // A path that ended on a link to a directory names no file in it.
+    if (error == Error::kNone && !named) error = Error::kMissing;
     // The directory itself, open for what a save does in it (list it, sync
     // it); where this user may search it but not read it, for the rest.
     int fd = -1;
@@ -305,6 +308,17 @@ class PosixSystem final : public System {
     ::close(at);
     *directory = fd;
     return error;
+  }
+
+  // Checks what `fd` is against the links of `*owned` whose names end where
+  // `rest` names are still to walk: each must be its link's owner's.
+  Error OwnedAsLinked(int fd, std::vector<std::pair<std::size_t, uid_t>>* owned, std::size_t rest) {
+    for (; !owned->empty() && owned->back().first == rest; owned->pop_back()) {
+      struct stat status;
+      if (sys_.fstat(fd, &status) != 0) return FromErrno(errno);
+      if (status.st_uid != owned->back().second) return Error::kDenied;
+    }
+    return Error::kNone;
   }
 
   Error Inspect(Handle directory, const std::string& name, FileInfo* info) override {
