@@ -185,6 +185,21 @@ static void Reasons(void) {
       }
       remove(link);
     }
+    {
+      /* A directory that others may write above where a link leads. */
+      char inner[80], deep[96], up[64];
+      snprintf(inner, sizeof inner, "%s/inner", dir);
+      snprintf(deep, sizeof deep, "%s/inner/users.dat", dir);
+      snprintf(up, sizeof up, "/tmp/libusers-up-%d", (int)getpid());
+      if (mkdir(inner, 0700) == 0 && rename(path, deep) == 0 && symlink(deep, up) == 0) {
+        chmod(dir, 0770);
+        ExpectErrno("group-writable directory above a link's file", users_check_path(up), EPERM);
+        chmod(dir, 0700);
+      }
+      remove(up);
+      rename(deep, path);
+      rmdir(inner);
+    }
     if (geteuid() != 0) {
       chmod(path, 0);
       ExpectErrno("unreadable: check_file", users_check_file(path, "alice", "secret"), EACCES);

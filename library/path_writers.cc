@@ -59,5 +59,30 @@ PathWriters WhoMayWrite(const std::string& path, platform::System& system) {
       return PathWriters::kOthers;
     }
   }
-  return PathWriters::kOwners;
+  // And every directory above the one that holds it, up to the root, as
+  // the links led: one of them that others may write lets them rename what
+  // lies below.
+  platform::Handle at = platform::kNoHandle;
+  std::string name;
+  Error error = system.OpenDirectory(
+      path, [](const FileInfo&, const FileInfo&) { return platform::LinkLimit::kFollow; }, &at,
+      &name);
+  PathWriters writers = error == Error::kNone ? PathWriters::kOwners : FromError(error);
+  for (int depth = 0; writers == PathWriters::kOwners; ++depth) {
+    FileInfo here, above;
+    platform::Handle parent = platform::kNoHandle;
+    if ((error = system.Describe(at, &here)) != Error::kNone ||
+        (error = system.OpenParent(at, &parent)) != Error::kNone ||
+        (error = system.Describe(parent, &above)) != Error::kNone) {
+      // Where a system cannot go up, what the path names was looked at.
+      if (error != Error::kUnsupported) writers = FromError(error);
+    } else if (!OwnersOnly(above, file.owner)) {
+      writers = PathWriters::kOthers;
+    }
+    system.Close(at);
+    at = parent;
+    if (error != Error::kNone || platform::SameFile(here, above) || depth > 4096) break;
+  }
+  if (at != platform::kNoHandle) system.Close(at);
+  return writers;
 }

@@ -115,13 +115,19 @@ class System {
   virtual Error OpenDirectory(const std::string& path, const LinkRule& mayFollow, Handle* directory,
                               std::string* name) = 0;
 
+  // Opens the directory that holds `directory` (its ".."), to be described;
+  // kUnsupported where a system cannot.
+  virtual Error OpenParent(Handle directory, Handle* parent) = 0;
+
   // What `name` in `directory` is, without opening it and without following
   // a link it may be.
   virtual Error Inspect(Handle directory, const std::string& name, FileInfo* info) = 0;
 
   // Opens the existing regular file `name` in `directory`, letting other
-  // processes read, write and rename it meanwhile. Anything else is never
-  // opened: kMissing for a link, kDenied for a device, a FIFO or the like.
+  // processes read, write and rename it meanwhile. Anything else is
+  // refused, kMissing for a link, kDenied for a device, a FIFO or the like,
+  // and never opened (only where Linux's /proc is missing may one swapped
+  // in at that moment be opened without waiting, before it is refused).
   virtual Error Open(Handle directory, const std::string& name, Access access, Handle* file) = 0;
 
   // What the open file is.

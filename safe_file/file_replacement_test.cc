@@ -98,6 +98,7 @@ class FaultySystem final : public platform::System {
     *directory = kDirectory;
     return Error::kNone;
   }
+  Error OpenParent(Handle, Handle*) override { return Error::kUnsupported; }
   Error Inspect(Handle, const std::string& name, platform::FileInfo* info) override {
     if (Error error = Call("Inspect"); error != Error::kNone) return error;
     if (!names.count(name)) return Error::kMissing;

@@ -321,6 +321,14 @@ class PosixSystem final : public System {
     return Error::kNone;
   }
 
+  Error OpenParent(Handle directory, Handle* parent) override {
+    int fd = -1;
+    Error error = Checked(
+        [&] { return fd = sys_.openat(Fd(directory), "..", O_PATH | O_DIRECTORY | O_CLOEXEC, 0); });
+    *parent = fd;
+    return error;
+  }
+
   Error Inspect(Handle directory, const std::string& name, FileInfo* info) override {
     struct stat status;
     if (sys_.fstatat(Fd(directory), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -162,6 +162,11 @@ class WindowsSystem final : public System {
                     FILE_FLAG_BACKUP_SEMANTICS, nullptr, directory);
   }
 
+  Error OpenParent(Handle, Handle* parent) override {
+    *parent = kNoHandle;
+    return Error::kUnsupported;
+  }
+
   Error Inspect(Handle directory, const std::string& name, FileInfo* info) override {
     // No right to read or write: only what it is, without acting on it.
     Handle file;
