@@ -3,8 +3,6 @@
 // and save alike, byte for byte.
 // Input: name, a zero byte, password, a zero byte, the file.
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,34 +11,17 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/scratch_file.h"
 #include "library/loaded_users.h"
 #include "store/user_list.h"
 
 namespace {
 
-// A scratch directory for the file, gone when the process ends.
-struct Scratch {
-  Scratch() {
-    char made[] = "/tmp/differential_fuzzer.XXXXXX";
-    if (::mkdtemp(made) == nullptr) std::abort();
-    directory = made;
-    file = directory + "/users.dat";
-  }
-  ~Scratch() {
-    ::unlink(file.c_str());
-    ::rmdir(directory.c_str());
-  }
-  std::string directory, file;
-};
-
-const std::string& FilePath() {
-  static const Scratch scratch;
-  return scratch.file;
-}
 
 std::string Written(const UserList& list) {
   std::string written;
-  if (!list.WriteRecords([&written](std::string_view bytes) { return written.append(bytes), true; }))
+  if (!list.WriteRecords(
+          [&written](std::string_view bytes) { return written.append(bytes), true; }))
     std::abort();
   return written;
 }
@@ -63,12 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string name(input.substr(0, first));
   std::string password(input.substr(first + 1, second - first - 1));
   std::string content(input.substr(second + 1));
-  std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << content;
+  std::ofstream(ScratchFilePath(), std::ios::binary | std::ios::trunc) << content;
 
   UserList program;
-  bool programLoaded = program.Lock(FilePath()) && program.Load(FilePath());
+  bool programLoaded = program.Lock(ScratchFilePath()) && program.Load(ScratchFilePath());
   LoadedUsers library;
-  bool libraryLoaded = library.Load(FilePath());
+  bool libraryLoaded = library.Load(ScratchFilePath());
   if (programLoaded != libraryLoaded) std::abort();
   if (!programLoaded) return 0;
 
@@ -81,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The program's save, through the file it holds, writes what the library
   // loaded, and what it writes loads as the same records.
   std::string loaded = Written(*library.list());
-  if (Written(program) != loaded || !program.Save(FilePath())) std::abort();
-  std::ifstream in(FilePath(), std::ios::binary);
+  if (Written(program) != loaded || !program.Save(ScratchFilePath())) std::abort();
+  std::ifstream in(ScratchFilePath(), std::ios::binary);
   std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (saved != loaded) std::abort();
   return 0;

@@ -2,8 +2,6 @@
 // entry: nothing crashes, and the index answers as a walk of the list does.
 // Input: name, a zero byte, password, a zero byte, the file.
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,31 +11,13 @@
 #include <string_view>
 
 #include "digest/password_digest.h"
+#include "fuzz/scratch_file.h"
 #include "library/libusers.h"
 #include "store/user_list.h"
 #include "tests/memory_input.h"
 
 namespace {
 
-// A scratch directory for the file, gone when the process ends.
-struct Scratch {
-  Scratch() {
-    char made[] = "/tmp/library_fuzzer.XXXXXX";
-    if (::mkdtemp(made) == nullptr) std::abort();
-    directory = made;
-    file = directory + "/users.dat";
-  }
-  ~Scratch() {
-    ::unlink(file.c_str());
-    ::rmdir(directory.c_str());
-  }
-  std::string directory, file;
-};
-
-const std::string& FilePath() {
-  static const Scratch scratch;
-  return scratch.file;
-}
 
 }  // namespace
 
@@ -49,10 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string name(input.substr(0, first));
   std::string password(input.substr(first + 1, second - first - 1));
   std::string content(input.substr(second + 1));
-  std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << content;
+  std::ofstream(ScratchFilePath(), std::ios::binary | std::ios::trunc) << content;
 
   users_file* file = nullptr;
-  users_result opened = users_open(FilePath().c_str(), &file);
+  users_result opened = users_open(ScratchFilePath().c_str(), &file);
   UserList list;
   bool valid = list.ReadRecords(MemoryInput(content), content.size());
   if ((opened == USERS_OK) != valid) std::abort();

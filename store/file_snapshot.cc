@@ -5,21 +5,14 @@
 #include <new>
 #include <utility>
 
-#include "platform/platform.h"
+#include "store/large_page_allocator.h"
 
 namespace {
 
-constexpr std::size_t kLargePage = std::size_t{2} << 20;
-// From this size on, memory is worth large pages (see RecordArena).
-constexpr std::size_t kLargeSize = std::size_t{256} << 10;
 constexpr std::size_t kSmallest = std::size_t{4} << 10;
 // A size hint that is not also the limit is believed up to this much at
 // first: a guess is no reason to take memory before the bytes are read.
 constexpr std::size_t kLargestGuess = std::size_t{16} << 20;
-
-std::align_val_t Alignment(std::size_t capacity) {
-  return std::align_val_t{capacity >= kLargeSize ? kLargePage : alignof(std::max_align_t)};
-}
 
 }  // namespace
 
@@ -39,15 +32,13 @@ FileSnapshot& FileSnapshot::operator=(FileSnapshot&& other) noexcept {
 }
 
 void FileSnapshot::Free() {
-  if (data_ != nullptr) ::operator delete(data_, Alignment(capacity_));
+  if (data_ != nullptr) large_pages::Free(data_, capacity_);
   data_ = nullptr;
   capacity_ = 0;
 }
 
 void FileSnapshot::Reserve(std::size_t capacity) {
-  if (capacity >= kLargeSize) capacity = (capacity + kLargePage - 1) / kLargePage * kLargePage;
-  char* data = static_cast<char*>(::operator new(capacity, Alignment(capacity)));
-  if (capacity >= kLargeSize) platform::AdviseLargePages(data, capacity);
+  char* data = static_cast<char*>(large_pages::Allocate(&capacity));
   if (size_ > 0) std::memcpy(data, data_, size_);
   std::size_t size = size_;
   Free();
@@ -64,7 +55,8 @@ bool FileSnapshot::Read(const ReadFunction& read, std::size_t sizeHint, std::siz
   Reserve(std::max(first < limit ? first + 1 : first, kSmallest));
   while (size_ < limit) {
     if (size_ == capacity_) Reserve(std::min(capacity_ * 2, limit));
-    std::ptrdiff_t count = read(data_ + size_, std::min({capacity_, limit, size_ + kChunk}) - size_);
+    std::ptrdiff_t count =
+        read(data_ + size_, std::min({capacity_, limit, size_ + kChunk}) - size_);
     if (count < 0) return false;
     if (count == 0) break;
     size_ += static_cast<std::size_t>(count);
