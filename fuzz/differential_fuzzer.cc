@@ -17,7 +17,6 @@
 
 namespace {
 
-
 std::string Written(const UserList& list) {
   std::string written;
   if (!list.WriteRecords(
@@ -37,14 +36,8 @@ users_result AsLibrary(const std::string& message, bool emptyPassword) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::size_t first = input.find('\0');
-  std::size_t second = first == std::string_view::npos ? first : input.find('\0', first + 1);
-  if (second == std::string_view::npos) return 0;
-  std::string name(input.substr(0, first));
-  std::string password(input.substr(first + 1, second - first - 1));
-  std::string content(input.substr(second + 1));
-  std::ofstream(ScratchFilePath(), std::ios::binary | std::ios::trunc) << content;
+  std::string name, password, content;
+  if (!TakeInput(data, size, &name, &password, &content)) return 0;
 
   UserList program;
   bool programLoaded = program.Lock(ScratchFilePath()) && program.Load(ScratchFilePath());

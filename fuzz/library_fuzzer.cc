@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -16,20 +15,9 @@
 #include "store/user_list.h"
 #include "tests/memory_input.h"
 
-namespace {
-
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::size_t first = input.find('\0');
-  std::size_t second = first == std::string_view::npos ? first : input.find('\0', first + 1);
-  if (second == std::string_view::npos) return 0;
-  std::string name(input.substr(0, first));
-  std::string password(input.substr(first + 1, second - first - 1));
-  std::string content(input.substr(second + 1));
-  std::ofstream(ScratchFilePath(), std::ios::binary | std::ios::trunc) << content;
+  std::string name, password, content;
+  if (!TakeInput(data, size, &name, &password, &content)) return 0;
 
   users_file* file = nullptr;
   users_result opened = users_open(ScratchFilePath().c_str(), &file);
