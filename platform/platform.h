@@ -45,9 +45,14 @@ inline void Wipe(std::string& bytes) {
 // index of 0 or one past the vector.
 void HideArgument(int argc, char** argv, int index);
 
-// Asks the system to back [address, address + size) with large pages, which
-// makes touching a big block far cheaper. A hint only; it may do nothing.
-void AdviseLargePages(void* address, std::size_t size);
+// `size` bytes of fresh, zeroed memory straight from the system, aligned to
+// `alignment` (a power of two) and backed by large pages where the system
+// has them, which makes touching a big block far cheaper; null when there is
+// none. FreePages, with the same size, gives it all back at once: a process
+// that loads and lets go of big blocks again and again keeps none of them,
+// as blocks of the heap may be kept.
+void* AllocatePages(std::size_t size, std::size_t alignment);
+void FreePages(void* address, std::size_t size);
 
 }  // namespace platform
 

@@ -18,20 +18,23 @@ namespace large_pages {
 inline constexpr std::size_t kPage = std::size_t{2} << 20;
 inline constexpr std::size_t kLargeBlock = std::size_t{256} << 10;
 
-inline std::align_val_t AlignmentFor(std::size_t bytes) {
-  return std::align_val_t{bytes >= kLargeBlock ? kPage : alignof(std::max_align_t)};
-}
-
-// At least `*bytes`, which it may round up: Free takes either size.
+// At least `*bytes`, which it may round up: Free takes either size. Large
+// pieces come straight from the system and go back to it when freed, so
+// that a library that loads a file again and again does not keep them.
 inline void* Allocate(std::size_t* bytes) {
-  if (*bytes >= kLargeBlock) *bytes = (*bytes + kPage - 1) / kPage * kPage;
-  void* memory = ::operator new(*bytes, AlignmentFor(*bytes));
-  if (*bytes >= kLargeBlock) platform::AdviseLargePages(memory, *bytes);
+  if (*bytes < kLargeBlock) return ::operator new(*bytes);
+  *bytes = (*bytes + kPage - 1) / kPage * kPage;
+  void* memory = platform::AllocatePages(*bytes, kPage);
+  if (memory == nullptr) throw std::bad_alloc();
   return memory;
 }
 
 inline void Free(void* memory, std::size_t bytes) {
-  ::operator delete(memory, AlignmentFor(bytes));
+  if (bytes < kLargeBlock) {
+    ::operator delete(memory);
+  } else {
+    platform::FreePages(memory, (bytes + kPage - 1) / kPage * kPage);
+  }
 }
 
 }  // namespace large_pages

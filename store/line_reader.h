@@ -35,6 +35,14 @@ class LineReader {
   template <typename TakeLine>
   bool ForEachLine(TakeLine take);
 
+  // The same reading for a caller that splits lines its own way: after each
+  // read, `takeLines(bytes, begin)` gets the bytes read so far, of which it
+  // takes the whole lines from `begin` on, moving `begin` past each; it
+  // returns false to end the reading, false. At the end, `takeLast(line)`
+  // gets the bytes behind the last line feed, if there are any.
+  template <typename TakeLines, typename TakeLast>
+  bool ForEachBlock(TakeLines takeLines, TakeLast takeLast);
+
  private:
   // Keeps the unfinished line, makes room behind it and reads: the count
   // read, 0 at the end, -1 on a read error.
@@ -49,28 +57,38 @@ class LineReader {
 
 // In the header, so that the scan of each block runs in the caller with its
 // place in registers.
-template <typename TakeLine>
-bool LineReader::ForEachLine(TakeLine take) {
+template <typename TakeLines, typename TakeLast>
+bool LineReader::ForEachBlock(TakeLines takeLines, TakeLast takeLast) {
   for (;;) {
-    const char* data = buffer_.data();
     std::size_t begin = begin_;
-    const std::size_t end = end_;
-    while (const void* found = std::memchr(data + begin, '\n', end - begin)) {
-      std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-      if (!take(std::string_view(data + begin, lineEnd - begin))) return false;
-      begin = lineEnd + 1;
-    }
+    const bool more = takeLines(std::string_view(buffer_.data(), end_), begin);
     begin_ = begin;
-    if (maxLineLength_ != 0 && end - begin > maxLineLength_) {
-      take(std::string_view(data + begin, maxLineLength_ + 1));
-      return false;
-    }
+    if (!more) return false;
     std::ptrdiff_t count = ReadMore();
     if (count < 0) return false;
     if (count == 0) {
-      return begin_ == end_ || take(std::string_view(buffer_.data() + begin_, end_ - begin_));
+      return begin_ == end_ || takeLast(std::string_view(buffer_.data() + begin_, end_ - begin_));
     }
   }
+}
+
+template <typename TakeLine>
+bool LineReader::ForEachLine(TakeLine take) {
+  return ForEachBlock(
+      [&](std::string_view bytes, std::size_t& begin) {
+        const char* data = bytes.data();
+        while (const void* found = std::memchr(data + begin, '\n', bytes.size() - begin)) {
+          std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+          if (!take(bytes.substr(begin, lineEnd - begin))) return false;
+          begin = lineEnd + 1;
+        }
+        if (maxLineLength_ != 0 && bytes.size() - begin > maxLineLength_) {
+          take(bytes.substr(begin, maxLineLength_ + 1));
+          return false;
+        }
+        return true;
+      },
+      take);
 }
 
 #endif  // USERS_STORE_LINE_READER_H_

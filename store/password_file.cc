@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "safe_file/file_replacement.h"
+#include "store/record_lines.h"
 #include "store/user_list.h"
 #include "store/user_record.h"
 
@@ -63,14 +64,14 @@ bool UserList::Load(const std::string& filePath) {
           [this](char* buffer, std::size_t capacity) { return file_.Read(buffer, capacity); }, size,
           size) &&
       snapshot.bytes().size() == size && file_.Unchanged();
+  // Described before the content was read: a change made meanwhile shows
+  // as a change later, never the other way round. Taken before the file is
+  // let go, which forgets it.
+  if (read) loadedFile_ = file_.info();
   // A run that only reads lets the file go at once; one that changes it
   // keeps it, and its turn, for its save.
   if (!file_.HeldForChange()) file_.Close();
-  if (!read) return false;
-  // Described before the content was read: a change made meanwhile shows
-  // as a change later, never the other way round.
-  loadedFile_ = file_.info();
-  return true;
+  return read;
 }
 
 bool UserList::StillLoaded() const {
@@ -117,20 +118,17 @@ bool UserList::ReadSnapshot(FileSnapshot& snapshot, const ReadFunction& read, st
   // Lines are split as each part is read, while it is in the processor's
   // cache; a line is whole at its line feed, or at the end.
   std::size_t begin = 0;
+  auto addRecord = [this](std::string_view line, std::size_t offset, const Fields& fields) {
+    return AddRecord(line, offset, fields);
+  };
   auto addLines = [&](std::string_view bytes) {
     snapshot_ = bytes;  // the memory may have moved as it grew
-    const char* const data = bytes.data();
-    while (const void* found = std::memchr(data + begin, '\n', bytes.size() - begin)) {
-      std::size_t end = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-      if (!AddLine(bytes.substr(begin, end - begin), begin)) return Refused(bytes, begin);
-      begin = end + 1;
-    }
-    return true;
+    return ForEachRecordLine(bytes, begin, addRecord) || Refused(bytes, begin);
   };
   bool whole = snapshot.Read(read, sizeHint, limit, addLines);
   snapshot_ = snapshot.bytes();
   if (!whole) return false;
-  return begin == snapshot_.size() || AddLine(snapshot_.substr(begin), begin) ||
+  return begin == snapshot_.size() || TakeLastLine(snapshot_.substr(begin), begin, addRecord) ||
          Refused(snapshot_, begin);
 }
 
@@ -140,9 +138,7 @@ bool UserList::Refused(std::string_view bytes, std::size_t begin) {
   return false;
 }
 
-bool UserList::AddLine(std::string_view line, std::uint64_t offset) {
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  Fields fields = SplitFields(line);
+bool UserList::AddRecord(std::string_view line, std::uint64_t offset, const Fields& fields) {
   if (fields.count == 0) return true;
   if (fields.count != 3) return false;
   const auto& [name, salt, digest] = fields.first;

@@ -213,6 +213,10 @@ TEST(PasswordFileTest, LoadReplacesRecordsAndKeepsThePath) {
   WriteFile(dir.File("users.dat"), "a:s:d\n");
   EXPECT_TRUE(list.Load(dir.File("users.dat")));
   EXPECT_EQ(Show(list), "a|s|d\n");
+  // What a reader that reloads on a change asks.
+  EXPECT_TRUE(list.StillLoaded());
+  WriteFile(dir.File("users.dat"), "a:s:d\nb:s:d\n");
+  EXPECT_FALSE(list.StillLoaded());
 }
 
 TEST(PasswordFileTest, SaveThenLoadRoundTrips) {

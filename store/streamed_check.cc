@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "safe_file/held_file.h"
 #include "store/line_reader.h"
+#include "store/record_lines.h"
 #include "store/user_list.h"
 
 namespace {
@@ -55,26 +56,28 @@ Found Scan(const std::string& path, std::string_view userName, platform::System&
     return found;
   }
   bool malformed = false;
-  bool read = LineReader([&file](char* buffer,
-                                 std::size_t capacity) { return file.Read(buffer, capacity); },
-                         file.SizeHint())
-                  .ForEachLine([&](std::string_view line) {
-                    // The load's rule: a CR before the line feed is not the
-                    // line's, a line of no field is skipped, one of three is
-                    // a record, any other spoils the file.
-                    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-                    UserList::Fields fields = UserList::SplitFields(line);
-                    if (fields.count != 3) {
-                      malformed = fields.count != 0;
-                      return !malformed;
-                    }
-                    if (!found.known && fields.first[0] == userName) {
-                      found.known = true;
-                      found.salt = fields.first[1];
-                      found.digest = fields.first[2];
-                    }
-                    return true;
-                  });
+  // The load's rule: a line of no field is skipped, one of three is a
+  // record, any other spoils the file.
+  auto take = [&](std::string_view, std::size_t, const UserList::Fields& fields) {
+    if (fields.count != 3) {
+      malformed = fields.count != 0;
+      return !malformed;
+    }
+    if (!found.known && fields.first[0] == userName) {
+      found.known = true;
+      found.salt = fields.first[1];
+      found.digest = fields.first[2];
+    }
+    return true;
+  };
+  bool read =
+      LineReader([&file](char* buffer, std::size_t capacity) { return file.Read(buffer, capacity); },
+                 file.SizeHint())
+          .ForEachBlock(
+              [&](std::string_view bytes, std::size_t& begin) {
+                return ForEachRecordLine(bytes, begin, take);
+              },
+              [&](std::string_view line) { return TakeLastLine(line, 0, take); });
   // A file written while it was read was not read as any one state of it.
   if (!read || !file.Unchanged()) {
     found.known = false;

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "store/large_page_allocator.h"
 #include "store/user_list.h"
 
 // Finds users among many without walking the list: built once over a
@@ -45,8 +46,10 @@ class UserIndex {
   UserList::Records::const_iterator end_;
   // Open addressing with linear probing. Each slot keeps part of its name's
   // hash (0: empty), so that a probe reads a record only when that matches.
-  std::vector<UserList::Records::const_iterator> slots_;
-  std::vector<std::uint32_t> tags_;
+  std::vector<UserList::Records::const_iterator,
+              LargePageAllocator<UserList::Records::const_iterator>>
+      slots_;
+  std::vector<std::uint32_t, LargePageAllocator<std::uint32_t>> tags_;
   std::size_t mask_ = 0;
 };
 

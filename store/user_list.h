@@ -149,8 +149,9 @@ class UserList : private RecordArena {
   // error or an invalid line.
   bool ReadSnapshot(FileSnapshot& snapshot, const ReadFunction& read, std::size_t sizeHint,
                     std::size_t limit);
+  // Adds the record of a line without its line end, split into `fields`;
   // `offset`: where the line stands in the snapshot.
-  bool AddLine(std::string_view line, std::uint64_t offset);
+  bool AddRecord(std::string_view line, std::uint64_t offset, const Fields& fields);
   // Notes the line that starts at `begin` in `bytes` as the invalid one;
   // false.
   bool Refused(std::string_view bytes, std::size_t begin);

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -63,13 +64,25 @@ void HideArgument(int argc, char** argv, int index) {
   Wipe(argv[index], std::strlen(argv[index]));
 }
 
-void AdviseLargePages(void* address, std::size_t size) {
+void* AllocatePages(std::size_t size, std::size_t alignment) {
+  // A mapping one alignment larger, of which the unaligned ends go back.
+  if (size > SIZE_MAX - alignment) return nullptr;
+  void* mapped =
+      ::mmap(nullptr, size + alignment, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (start + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+  if (aligned > start) ::munmap(mapped, aligned - start);
+  if (const std::size_t after = start + alignment - aligned; after > 0) {
+    ::munmap(reinterpret_cast<void*>(aligned + size), after);
+  }
+  void* memory = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
-  ::madvise(address, size, MADV_HUGEPAGE);
-#else
-  (void)address;
-  (void)size;
+  ::madvise(memory, size, MADV_HUGEPAGE);
 #endif
+  return memory;
 }
+
+void FreePages(void* address, std::size_t size) { ::munmap(address, size); }
 
 }  // namespace platform

@@ -89,6 +89,12 @@ void HideArgument(int argc, char** argv, int index) {
 // file-size signal; Ctrl-C during a save is handled from its first new file.
 void PrepareProcess() {}
 
-void AdviseLargePages(void*, std::size_t) {}
+void* AllocatePages(std::size_t size, std::size_t) {
+  // Always aligned to 64 KiB, which is all the store asks of large blocks
+  // here: Windows gives large pages only to a process with a privilege.
+  return ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreePages(void* address, std::size_t) { ::VirtualFree(address, 0, MEM_RELEASE); }
 
 }  // namespace platform
