@@ -72,16 +72,4 @@ TEST(RecordLinesTest, FindsTheLinesAndFieldsThatAPlainSplitFinds) {
   ExpectAsPlain<record_lines::NativeMarks>("native");
 }
 
-TEST(RecordLinesTest, StopsAtTheLineRefused) {
-  const std::string bytes = "a:b:c\nbad line\r\nd:e:f\n";
-  std::size_t begin = 0;
-  std::vector<std::string> seen;
-  EXPECT_FALSE(ForEachRecordLine(bytes, begin, [&](auto line, auto, auto& fields) {
-    seen.emplace_back(line);
-    return fields.count == 3;
-  }));
-  EXPECT_EQ(seen, (std::vector<std::string>{"a:b:c", "bad line"}));
-  EXPECT_EQ(begin, 6u);
-}
-
 }  // namespace
