@@ -19,8 +19,9 @@
  * to why:
  *   ENOENT   the file, or a directory on its path, is missing
  *   EACCES   permissions refuse it
- *   ELOOP    a symbolic link in a directory that others may write, neither
- *            the caller's nor the directory owner's, was not followed
+ *   ELOOP    a symbolic link in a directory that others may write was not
+ *            followed: not the caller's, and what it leads to not its
+ *            owner's (or the link has a second name)
  *   ENODEV   not a regular file (a directory, a device, a FIFO, /proc)
  *   EBADMSG  a line of the file is not a user's ("name:salt:digest")
  *   EBUSY    an in-place rewrite held the file for all of the 30-second wait

@@ -9,6 +9,7 @@
 #ifndef _WIN32
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -203,6 +204,33 @@ static void Reasons(void) {
     if (geteuid() != 0) {
       chmod(path, 0);
       ExpectErrno("unreadable: check_file", users_check_file(path, "alice", "secret"), EACCES);
+    } else {
+      /* Root's link in a sticky directory, into a directory only root may
+       * enter: for anyone else a file they may not reach, not a link
+       * refused. */
+      char shared[64], locked[64], target[80], via[80];
+      int pid = (int)getpid(), status = -1;
+      snprintf(shared, sizeof shared, "/tmp/libusers-shared-%d", pid);
+      snprintf(locked, sizeof locked, "/tmp/libusers-locked-%d", pid);
+      snprintf(target, sizeof target, "%s/users.dat", locked);
+      snprintf(via, sizeof via, "%s/users.dat", shared);
+      if (mkdir(shared, 0700) == 0 && chmod(shared, 01777) == 0 && mkdir(locked, 0700) == 0 &&
+          rename(path, target) == 0 && symlink(target, via) == 0) {
+        pid_t child = fork();
+        if (child == 0) {
+          if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+          _exit(users_check_file(via, "a", "b") == USERS_UNAVAILABLE && errno == EACCES ? 0 : 1);
+        }
+        if (child > 0) waitpid(child, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+          printf("FAIL: a link into a directory others may not enter: not EACCES\n");
+          ++failures;
+        }
+      }
+      remove(via);
+      rename(target, path);
+      rmdir(locked);
+      rmdir(shared);
     }
     rmdir(sticky);
     remove(path);

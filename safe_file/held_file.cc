@@ -74,16 +74,33 @@ Error HeldFile::OpenDirectory(const std::string& path, Handle* directory, std::s
                               bool* refused) const {
   const std::uint64_t user = system_.User();
   bool refusedOne = false, limitedOne = false;
-  auto mayFollow = [&](const FileInfo& inDirectory, const FileInfo& link) {
-    platform::LinkLimit limit = MayFollow(inDirectory, link, user);
-    refusedOne = refusedOne || limit == platform::LinkLimit::kRefuse;
-    limitedOne = limitedOne || limit == platform::LinkLimit::kToItsOwnersOwn;
-    return limit;
+  // `unlimited`: a link followed only to its owner's own is followed
+  // wherever it leads.
+  auto walk = [&](bool unlimited, Handle* opened, std::string* named) {
+    return system_.OpenDirectory(
+        path,
+        [&](const FileInfo& inDirectory, const FileInfo& link) {
+          platform::LinkLimit limit = MayFollow(inDirectory, link, user);
+          refusedOne = refusedOne || limit == platform::LinkLimit::kRefuse;
+          limitedOne = limitedOne || limit == platform::LinkLimit::kToItsOwnersOwn;
+          return unlimited && limit == platform::LinkLimit::kToItsOwnersOwn
+                     ? platform::LinkLimit::kFollow
+                     : limit;
+        },
+        opened, named);
   };
-  Error error = system_.OpenDirectory(path, mayFollow, directory, name);
-  // A walk refused after a link it might follow only to its owner's own was,
-  // but for a directory it may not search, refused for what that led to.
-  if (refused != nullptr) *refused = refusedOne || (limitedOne && error == Error::kDenied);
+  Error error = walk(false, directory, name);
+  if (refused == nullptr) return error;
+  *refused = refusedOne;
+  // Denied after a link limited to its owner's own: the limit refused it
+  // only if the same walk without the limit is not denied too. Only asked,
+  // to tell why; nothing it opens is used.
+  if (!refusedOne && limitedOne && error == Error::kDenied) {
+    Handle probe = kNoHandle;
+    std::string probeName;
+    *refused = walk(true, &probe, &probeName) != Error::kDenied || refusedOne;
+    if (probe != kNoHandle) system_.Close(probe);
+  }
   return error;
 }
 
