@@ -2,6 +2,7 @@
 #define USERS_STORE_LARGE_PAGE_ALLOCATOR_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 
 #include "platform/platform.h"
@@ -18,11 +19,25 @@ namespace large_pages {
 inline constexpr std::size_t kPage = std::size_t{2} << 20;
 inline constexpr std::size_t kLargeBlock = std::size_t{256} << 10;
 
+// Under AddressSanitizer every piece comes from the heap, which it watches.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kFromTheSystem = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kFromTheSystem = false;
+#else
+inline constexpr bool kFromTheSystem = true;
+#endif
+#else
+inline constexpr bool kFromTheSystem = true;
+#endif
+
 // At least `*bytes`, which it may round up: Free takes either size. Large
 // pieces come straight from the system and go back to it when freed, so
 // that a library that loads a file again and again does not keep them.
 inline void* Allocate(std::size_t* bytes) {
-  if (*bytes < kLargeBlock) return ::operator new(*bytes);
+  if (*bytes < kLargeBlock || !kFromTheSystem) return ::operator new(*bytes);
+  if (*bytes > SIZE_MAX - kPage) throw std::bad_alloc();
   *bytes = (*bytes + kPage - 1) / kPage * kPage;
   void* memory = platform::AllocatePages(*bytes, kPage);
   if (memory == nullptr) throw std::bad_alloc();
@@ -30,7 +45,7 @@ inline void* Allocate(std::size_t* bytes) {
 }
 
 inline void Free(void* memory, std::size_t bytes) {
-  if (bytes < kLargeBlock) {
+  if (bytes < kLargeBlock || !kFromTheSystem) {
     ::operator delete(memory);
   } else {
     platform::FreePages(memory, (bytes + kPage - 1) / kPage * kPage);

@@ -35,7 +35,8 @@ class LineReader {
   template <typename TakeLine>
   bool ForEachLine(TakeLine take);
 
-  // The same reading for a caller that splits lines its own way: after each
+  // The same reading, but for `maxLineLength`, for a caller that splits
+  // lines its own way: after each
   // read, `takeLines(bytes, begin)` gets the bytes read so far, of which it
   // takes the whole lines from `begin` on, moving `begin` past each; it
   // returns false to end the reading, false. At the end, `takeLast(line)`

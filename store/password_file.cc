@@ -117,13 +117,13 @@ bool UserList::ReadSnapshot(FileSnapshot& snapshot, const ReadFunction& read, st
                             std::size_t limit) {
   // Lines are split as each part is read, while it is in the processor's
   // cache; a line is whole at its line feed, or at the end.
-  std::size_t begin = 0;
+  std::size_t begin = 0, searched = 0;
   auto addRecord = [this](std::string_view line, std::size_t offset, const Fields& fields) {
     return AddRecord(line, offset, fields);
   };
   auto addLines = [&](std::string_view bytes) {
     snapshot_ = bytes;  // the memory may have moved as it grew
-    return ForEachRecordLine(bytes, begin, addRecord) || Refused(bytes, begin);
+    return ForEachRecordLineSoFar(bytes, begin, searched, addRecord) || Refused(bytes, begin);
   };
   bool whole = snapshot.Read(read, sizeHint, limit, addLines);
   snapshot_ = snapshot.bytes();

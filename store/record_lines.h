@@ -129,6 +129,24 @@ bool ForEachRecordLine(std::string_view bytes, std::size_t& begin, Take take) {
   return true;
 }
 
+// ForEachRecordLine over an input that arrives in parts, each call given
+// all of it read so far from the same `begin`: `searched`, 0 at first, keeps
+// how many bytes from `begin` hold no line feed, and they are not scanned
+// again. A line longer than many parts then costs its length once, not once
+// a part.
+template <typename Take>
+bool ForEachRecordLineSoFar(std::string_view bytes, std::size_t& begin, std::size_t& searched,
+                            Take take) {
+  const std::size_t from = begin + searched;
+  if (from >= bytes.size() || std::memchr(bytes.data() + from, '\n', bytes.size() - from) == nullptr) {
+    searched = bytes.size() - begin;
+    return true;
+  }
+  const bool taken = ForEachRecordLine(bytes, begin, take);
+  searched = bytes.size() - begin;
+  return taken;
+}
+
 // Takes the last line of some bytes, one that no line feed ends, as
 // ForEachRecordLine takes the others: `offset` is where it starts.
 template <typename Take>

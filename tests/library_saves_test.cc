@@ -24,6 +24,12 @@ constexpr int kSharingThreads = 8;
 // sanitizer takes a tenth of a second to a second to start: fewer saves there.
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr int kSaves = 24;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr int kSaves = 24;
+#else
+constexpr int kSaves = 200;
+#endif
 #else
 constexpr int kSaves = 200;
 #endif

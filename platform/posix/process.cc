@@ -66,7 +66,7 @@ void HideArgument(int argc, char** argv, int index) {
 
 void* AllocatePages(std::size_t size, std::size_t alignment) {
   // A mapping one alignment larger, of which the unaligned ends go back.
-  if (size > SIZE_MAX - alignment) return nullptr;
+  if (size == 0 || size > SIZE_MAX - alignment) return nullptr;
   void* mapped =
       ::mmap(nullptr, size + alignment, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
