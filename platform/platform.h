@@ -48,9 +48,9 @@ void HideArgument(int argc, char** argv, int index);
 // `size` bytes of fresh, zeroed memory straight from the system, backed by
 // large pages where the system gives them, which makes touching a big block
 // far cheaper, and then aligned to `alignment` (a power of two, the size of
-// such a page); null when there is none. FreePages, with the same size, gives it all back at once: a process
-// that loads and lets go of big blocks again and again keeps none of them,
-// as blocks of the heap may be kept.
+// such a page); null when there is none. FreePages, with the same size,
+// gives it all back at once: a process that loads and lets go of big blocks
+// again and again keeps none of them, as blocks of the heap may be kept.
 void* AllocatePages(std::size_t size, std::size_t alignment);
 void FreePages(void* address, std::size_t size);
 

@@ -28,8 +28,8 @@ struct VectorMarks {
   static constexpr std::size_t kWidth = 16;
   static unsigned Find(const char* bytes) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-    return static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8(':')))));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+        _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8(':')))));
   }
 };
 using NativeMarks = VectorMarks;
@@ -117,7 +117,7 @@ bool ForEachRecordLine(std::string_view bytes, std::size_t& begin, Take take) {
     // One loop for the last few bytes too, so that the work at a mark is
     // inlined once.
     unsigned marks = size - at >= Marks::kWidth ? Marks::Find(data + at)
-                                                 : record_lines::TailMarks(data + at, size - at);
+                                                : record_lines::TailMarks(data + at, size - at);
     for (; marks != 0; marks &= marks - 1) {
       if (!atMark(at + static_cast<unsigned>(std::countr_zero(marks)))) {
         begin = lineStart;
@@ -138,7 +138,8 @@ template <typename Take>
 bool ForEachRecordLineSoFar(std::string_view bytes, std::size_t& begin, std::size_t& searched,
                             Take take) {
   const std::size_t from = begin + searched;
-  if (from >= bytes.size() || std::memchr(bytes.data() + from, '\n', bytes.size() - from) == nullptr) {
+  if (from >= bytes.size() ||
+      std::memchr(bytes.data() + from, '\n', bytes.size() - from) == nullptr) {
     searched = bytes.size() - begin;
     return true;
   }

@@ -70,15 +70,15 @@ Found Scan(const std::string& path, std::string_view userName, platform::System&
     }
     return true;
   };
+  LineReader reader(
+      [&file](char* buffer, std::size_t capacity) { return file.Read(buffer, capacity); },
+      file.SizeHint());
   std::size_t searched = 0;
-  bool read =
-      LineReader([&file](char* buffer, std::size_t capacity) { return file.Read(buffer, capacity); },
-                 file.SizeHint())
-          .ForEachBlock(
-              [&](std::string_view bytes, std::size_t& begin) {
-                return ForEachRecordLineSoFar(bytes, begin, searched, take);
-              },
-              [&](std::string_view line) { return TakeLastLine(line, 0, take); });
+  bool read = reader.ForEachBlock(
+      [&](std::string_view bytes, std::size_t& begin) {
+        return ForEachRecordLineSoFar(bytes, begin, searched, take);
+      },
+      [&](std::string_view line) { return TakeLastLine(line, 0, take); });
   // A file written while it was read was not read as any one state of it.
   if (!read || !file.Unchanged()) {
     found.known = false;
